@@ -1,0 +1,38 @@
+# Quick start on a fresh Debian 12 machine:  make demo   |   make test
+# Each target installs the Debian packages it needs first (apt-get, through sudo when not root).
+
+PACKAGES := g++ make cmake pkg-config libtinyxml-dev nlohmann-json3-dev libcurl4-openssl-dev \
+            libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps build test bench clean $(foreach p,debug release asan tsan,build-$(p) test-$(p))
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+
+# build/<preset>: configure once, then build incrementally; tests run in parallel.
+define PRESET_RULES
+build-$(1): deps
+	@[ -f build/$(1)/CMakeCache.txt ] || cmake --preset $(1)
+	cmake --build --preset $(1) -j $(JOBS)
+
+test-$(1): build-$(1)
+	ctest --preset $(1) -j $(JOBS)
+endef
+$(foreach p,debug release asan tsan,$(eval $(call PRESET_RULES,$(p))))
+
+build: build-debug
+
+test: test-debug test-asan
+
+bench: build-release
+	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+clean:
+	rm -rf build

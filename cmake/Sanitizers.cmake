@@ -1,0 +1,10 @@
+# Sanitizers apply to every target, so the whole process (plug-in, host, tests) is instrumented.
+if(ZRK_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(ZRK_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT ZRK_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "ZRK_SANITIZE must be empty, 'address' or 'thread'")
+endif()
