@@ -1,0 +1,31 @@
+// A thread-safe elapsed-time test on the wrapping millisecond clock. Differences are unsigned 32-bit, so
+// a test across the clock's wrap-around still answers right (for periods below 2^31 ms).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Sync.h"
+
+class MTimeout {
+public:
+    MTimeout() = default;
+    explicit MTimeout(uint32_t period) : period_(period) {}
+    virtual ~MTimeout() = default;
+    MTimeout(const MTimeout&) = delete;
+    MTimeout& operator=(const MTimeout&) = delete;
+
+    void SetPeriod(uint32_t milliseconds);
+    virtual uint32_t GetPeriod();
+    virtual void SetStart(uint32_t milliseconds);
+    // Starts the period now.
+    virtual void Start();
+    // now − start ≥ period; true whenever the period is 0.
+    virtual bool IsElapsedAt(uint32_t now);
+    // The same against the clock's reading, except that a period of 0 never elapses.
+    virtual bool IsElapsed();
+
+private:
+    uint32_t start_ = 0;
+    uint32_t period_ = 0;
+    platform::MCriticalSection lock_;
+};
