@@ -105,9 +105,13 @@ MString::MString(MString&& other) noexcept
     other.length_ = 0;
 }
 
-MString::MString(int value) { Set(PrintToString("%d", value).c_str()); }
+MString::MString(int value) {
+    Set(PrintToString("%d", value).c_str());
+}
 
-MString::MString(double value, int digits) { Set(ShortDoubleText(value, digits).c_str()); }
+MString::MString(double value, int digits) {
+    Set(ShortDoubleText(value, digits).c_str());
+}
 
 MString::MString(double value, unsigned short decimals, bool fixed) {
     if (!fixed) {
@@ -147,7 +151,9 @@ MString& MString::operator=(const char* text) {
     return *this;
 }
 
-MString::~MString() { delete[] text_; }
+MString::~MString() {
+    delete[] text_;
+}
 
 void MString::Adopt(char* buffer, int capacity, int length) {
     delete[] text_;
@@ -212,7 +218,9 @@ void MString::AppendChar(char c) {
     Append(one);
 }
 
-void MString::Append(const MString& other) { Append(other.Get()); }
+void MString::Append(const MString& other) {
+    Append(other.Get());
+}
 
 int MString::EstimateFormatLength(const char* format, va_list args) {
     if (!format) return 0;
@@ -379,11 +387,17 @@ void MString::FreeExtra() {
     Adopt(buffer, length_ + 1, length_);
 }
 
-MString* MString::Clone() const { return new MString(*this); }
+MString* MString::Clone() const {
+    return new MString(*this);
+}
 
-const char* MString::Get() const { return text_ ? text_ : kEmptyText; }
+const char* MString::Get() const {
+    return text_ ? text_ : kEmptyText;
+}
 
-int MString::GetLength() const { return text_ ? length_ : 0; }
+int MString::GetLength() const {
+    return text_ ? length_ : 0;
+}
 
 void MString::Set(const MString& other) {
     if (other.GetLength() == 0) {
@@ -467,9 +481,13 @@ bool MString::operator==(const MString& other) const {
     return GetLength() == other.GetLength() && std::strcmp(Get(), other.Get()) == 0;
 }
 
-bool MString::operator!=(const char* text) const { return !(*this == text); }
+bool MString::operator!=(const char* text) const {
+    return !(*this == text);
+}
 
-bool MString::operator!=(const MString& other) const { return !(*this == other); }
+bool MString::operator!=(const MString& other) const {
+    return !(*this == other);
+}
 
 bool MString::operator<(const MString& other) const {
     if (!text_ || !other.text_) return false;
@@ -482,9 +500,13 @@ bool MString::operator>(const MString& other) const {
     return std::strcmp(text_, other.text_) > 0;
 }
 
-bool MString::operator<=(const MString& other) const { return !(*this > other); }
+bool MString::operator<=(const MString& other) const {
+    return !(*this > other);
+}
 
-bool MString::operator>=(const MString& other) const { return !(*this < other); }
+bool MString::operator>=(const MString& other) const {
+    return !(*this < other);
+}
 
 char& MString::operator[](unsigned index) {
     if (text_ && index < static_cast<unsigned>(length_)) return text_[index];
@@ -494,9 +516,13 @@ char& MString::operator[](unsigned index) {
     return scratch;
 }
 
-char* MString::GetBuffer() { return text_; }
+char* MString::GetBuffer() {
+    return text_;
+}
 
-bool MString::IsEmpty() const { return GetLength() == 0; }
+bool MString::IsEmpty() const {
+    return GetLength() == 0;
+}
 
 const char* MString::GetAt(unsigned index) const {
     if (text_ && index < static_cast<unsigned>(length_)) return text_ + index;
@@ -511,7 +537,9 @@ int MString::Find(const char* sub, int start) const {
     return hit ? static_cast<int>(hit - text_) : -1;
 }
 
-int MString::Find(const char* sub) const { return Find(sub, 0); }
+int MString::Find(const char* sub) const {
+    return Find(sub, 0);
+}
 
 int MString::FindChar(char c, int start, bool reverse) const {
     if (!text_ || static_cast<unsigned>(start) >= static_cast<unsigned>(length_)) return -1;

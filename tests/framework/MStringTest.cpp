@@ -1,5 +1,3 @@
-#include "framework/MString.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -7,10 +5,14 @@
 #include <memory>
 #include <string>
 
+#include "framework/MString.h"
+
 namespace {
 
 // Calls through the virtual table as framework code holding an MString* does.
-int FormatVia(MString* s, const char* format, int value) { return s->Format(format, value); }
+int FormatVia(MString* s, const char* format, int value) {
+    return s->Format(format, value);
+}
 
 int Estimate(MString& s, const char* format, ...) {
     va_list args;
@@ -363,18 +365,18 @@ TEST(MStringFormat, EstimateFollowsTheDirectives) {
     MString s;
     EXPECT_EQ(Estimate(s, nullptr), 0);
     EXPECT_EQ(Estimate(s, "abc"), 4);
-    EXPECT_EQ(Estimate(s, "%%"), 2);                       // 3 - 2 + 1
-    EXPECT_EQ(Estimate(s, "%d", 1), 8);                    // 3 - 2 + 7
-    EXPECT_EQ(Estimate(s, "%12d", 1), 13);                 // 5 - 4 + 12
-    EXPECT_EQ(Estimate(s, "%hd", 1), 6);                   // 4 - 3 + 5
-    EXPECT_EQ(Estimate(s, "%+d", 1), 9);                   // 4 - 3 + 7 + 1
-    EXPECT_EQ(Estimate(s, "%#x", 1), 11);                  // 4 - 3 + 10
-    EXPECT_EQ(Estimate(s, "%c", 'a'), 2);                  // 3 - 2 + 1
-    EXPECT_EQ(Estimate(s, "%10.4f", 1.0), 15);             // 7 - 6 + 14
-    EXPECT_EQ(Estimate(s, "%f", 1.0), 13);                 // 3 - 2 + 12
-    EXPECT_EQ(Estimate(s, "%s", "hello"), 7);              // 3 - 2 + 6
+    EXPECT_EQ(Estimate(s, "%%"), 2);            // 3 - 2 + 1
+    EXPECT_EQ(Estimate(s, "%d", 1), 8);         // 3 - 2 + 7
+    EXPECT_EQ(Estimate(s, "%12d", 1), 13);      // 5 - 4 + 12
+    EXPECT_EQ(Estimate(s, "%hd", 1), 6);        // 4 - 3 + 5
+    EXPECT_EQ(Estimate(s, "%+d", 1), 9);        // 4 - 3 + 7 + 1
+    EXPECT_EQ(Estimate(s, "%#x", 1), 11);       // 4 - 3 + 10
+    EXPECT_EQ(Estimate(s, "%c", 'a'), 2);       // 3 - 2 + 1
+    EXPECT_EQ(Estimate(s, "%10.4f", 1.0), 15);  // 7 - 6 + 14
+    EXPECT_EQ(Estimate(s, "%f", 1.0), 13);      // 3 - 2 + 12
+    EXPECT_EQ(Estimate(s, "%s", "hello"), 7);   // 3 - 2 + 6
     EXPECT_EQ(Estimate(s, "%s", static_cast<char*>(nullptr)), 2);
-    EXPECT_EQ(Estimate(s, "%*d", 20, 1), 21);              // width from the argument list
+    EXPECT_EQ(Estimate(s, "%*d", 20, 1), 21);  // width from the argument list
     // Arguments are taken in order: the string after a double and a width is still found.
     EXPECT_EQ(Estimate(s, "%g%*s", 1.0, 3, "abcdef"), 1 + 8 + 7);
     EXPECT_EQ(Estimate(s, "%lld%s", 1LL, "abcdef"), 1 + 7 + 7);
