@@ -6,6 +6,8 @@
 
 #include "platform/Sync.h"
 
+class MTime;
+
 class MTimeout {
 public:
     MTimeout() = default;
@@ -17,12 +19,13 @@ public:
     void SetPeriod(uint32_t milliseconds);
     virtual uint32_t GetPeriod();
     virtual void SetStart(uint32_t milliseconds);
-    // Starts the period now.
-    virtual void Start();
+    // Starts the period now: at the clock's reading, or at `now` taken as milliseconds.
+    virtual void Start(const MTime* now = nullptr);
     // now − start ≥ period; true whenever the period is 0.
     virtual bool IsElapsedAt(uint32_t now);
-    // The same against the clock's reading, except that a period of 0 never elapses.
-    virtual bool IsElapsed();
+    // The same against the clock's reading (or `now` taken as milliseconds), except that a period of 0
+    // never elapses.
+    virtual bool IsElapsed(const MTime* now = nullptr);
 
 private:
     uint32_t start_ = 0;

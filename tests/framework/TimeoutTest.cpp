@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "framework/MTime.h"
 #include "framework/MTimeout.h"
 #include "support/FakeClock.h"
 
@@ -48,4 +49,28 @@ TEST(Timeout, TheDifferenceSurvivesTheClocksWrapAround) {
     EXPECT_FALSE(u.IsElapsed());
     clock.tick = 100;
     EXPECT_TRUE(u.IsElapsed());
+}
+
+TEST(Timeout, ATimeValueIsTakenAsMillisecondsWhateverItsBase) {
+    FakeClock clock;
+    clock.tick = 1;  // the clock must not be read when a time is given
+    MTimeout t(1000);
+    MTime start;
+    start.SetBase(MTime::kBaseHundredths);
+    start.SetValue(150);  // 1.5 s
+    t.Start(&start);
+    EXPECT_TRUE(t.IsElapsedAt(2500));
+    EXPECT_FALSE(t.IsElapsedAt(2499));
+
+    MTime now;
+    now.SetBase(MTime::kBaseMilliseconds);
+    now.SetValue(2499);
+    EXPECT_FALSE(t.IsElapsed(&now));
+    now.SetValue(2500);
+    EXPECT_TRUE(t.IsElapsed(&now));
+    // The caller's time keeps its own display base.
+    EXPECT_EQ(now.GetDisplayBase(), MTime::kBaseHundredths);
+
+    t.SetPeriod(0);
+    EXPECT_FALSE(t.IsElapsed(&now));
 }
