@@ -165,7 +165,7 @@ MThread::~MThread() {
         Stop(false);
         platform::ThreadWaitExit(handle, platform::kInfinite);
     }
-    TheDispatcher().SettlePendingEnd(kPendingEndWait);
+    if (usesWindow_) TheDispatcher().SettlePendingEnd(kPendingEndWait);
 }
 
 platform::ThreadRef MThread::GetHandle() const {
@@ -222,9 +222,10 @@ void MThread::EndWindowUse() {
 int MThread::Run() { return 0; }
 
 bool MThread::Stop(bool terminate) {
+    // Resumed first: a thread stopped while holding the object's lock would keep GetHandle waiting.
+    if (suspended_) Resume();
     platform::ThreadRef handle = GetHandle();
     if (!handle) return false;
-    if (suspended_) Resume();
     stopRequested_ = true;
     // No safe forced termination of one thread exists on this platform: the request is all we do.
     return !terminate;
@@ -240,21 +241,35 @@ void MThread::WaitForExit(uint32_t milliseconds) {
 bool MThread::Suspend() {
     platform::ThreadRef handle = GetHandle();
     if (!handle) return false;
-    if (suspended_.exchange(true)) return true;
+    {
+        platform::MLock lock(suspendLock_);
+        if (suspended_) return true;
+        suspended_ = true;
+        suspendedHandle_ = handle;
+    }
+    // Outside the lock: a thread that suspends itself only returns once another thread resumed it.
     if (!platform::ThreadSuspend(handle)) {
+        platform::MLock lock(suspendLock_);
         suspended_ = false;
+        suspendedHandle_.reset();
         return false;
     }
     return true;
 }
 
 bool MThread::Resume() {
-    platform::ThreadRef handle = GetHandle();
-    if (!handle) return false;
-    if (!suspended_) return true;
+    platform::ThreadRef handle;
+    {
+        platform::MLock lock(suspendLock_);
+        // The handle kept by Suspend, not GetHandle: the thread may stand still holding the object's lock.
+        if (suspended_) handle = suspendedHandle_;
+    }
+    if (!handle) return GetHandle() != nullptr;
     int previous = 0;
     if (!platform::ThreadResume(handle, &previous) || previous == 0) return false;
+    platform::MLock lock(suspendLock_);
     suspended_ = false;
+    suspendedHandle_.reset();
     return true;
 }
 

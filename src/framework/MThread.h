@@ -16,7 +16,9 @@
 //  - on POSIX the stop is a signal (the thread blocks in its handler until resumed): a blocking system
 //    call of the target is interrupted and restarted, and the signal numbers SIGRTMIN+6 and SIGRTMIN+7 are
 //    taken for this;
-//  - a thread may suspend itself; it then waits until another thread resumes it.
+//  - a thread may suspend itself; it then waits until another thread resumes it. It counts as suspended
+//    from the moment it asks; a Resume that comes before it really stands still answers false and
+//    should be repeated.
 // Use it for diagnostics and tests, not as a way to coordinate threads.
 //
 // Stop(true) asks for a forced termination. POSIX offers no safe way to kill a single thread, so there the
@@ -101,6 +103,8 @@ private:
     std::atomic<uint32_t> threadId_{0};
     std::atomic<bool> stopRequested_{true};
     std::atomic<bool> suspended_{false};
+    platform::MCriticalSection suspendLock_;  // guards the suspension's hand-over between threads
+    platform::ThreadRef suspendedHandle_;
     std::atomic<bool> running_{false};
     std::atomic<int> priorityClass_{3};
     platform::MEvent callEvent_{true, false};

@@ -253,7 +253,9 @@ TEST(Thread, AThreadMaySuspendItselfUntilAnotherResumesIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(handler.before.load());
     EXPECT_FALSE(handler.after.load());
-    EXPECT_TRUE(t.Resume());
+    // A Resume that comes before the thread really stands still answers false; it is repeated.
+    EXPECT_TRUE(Eventually([&] { return t.Resume(); }));
+    EXPECT_FALSE(t.IsSuspended());
     t.WaitForExit(platform::kInfinite);
     EXPECT_TRUE(handler.after.load());
 }
