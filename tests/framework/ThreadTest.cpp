@@ -107,6 +107,34 @@ TEST(Thread, AnEndedThreadCanBeStartedAgainAndRunsTheOverride) {
     }
 }
 
+TEST(Thread, AReservedStackIsLargeEnoughForTheBody) {
+    class DeepHandler : public IThreadHandler {
+    public:
+        int Run(MThread*) override {
+            volatile char buffer[512 * 1024];
+            buffer[0] = 1;
+            buffer[sizeof buffer - 1] = 2;
+            used = buffer[0] + buffer[sizeof buffer - 1];
+            return 0;
+        }
+        std::atomic<int> used{0};
+    } handler;
+    MThread t(false, &handler);
+    t.SetStackSize(2 * 1024 * 1024);
+    ASSERT_TRUE(t.Start());
+    t.WaitForExit(platform::kInfinite);
+    EXPECT_EQ(handler.used.load(), 3);
+
+    // A size below the system's minimum still gives a working thread.
+    SpinningHandler small;
+    MThread u(false, &small);
+    u.SetStackSize(1);
+    ASSERT_TRUE(u.Start(true, 5000));
+    u.Stop();
+    u.WaitForExit(platform::kInfinite);
+    EXPECT_EQ(small.runs.load(), 1);
+}
+
 TEST(Thread, StopRequestsTheEndWithoutWaitingAndForcedTerminationIsRefused) {
     SpinningHandler handler;
     MThread t(false, &handler);

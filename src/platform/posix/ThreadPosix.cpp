@@ -171,6 +171,8 @@ long ProcessorCount() {
     return n > 0 ? n : 1;
 }
 
+constexpr size_t kMinStack = 64 * 1024;
+
 std::mutex g_resolutionMutex;
 std::map<uint32_t, int> g_resolutionRequests;
 
@@ -186,7 +188,9 @@ ThreadRef ThreadCreate(ThreadEntry entry, void* argument, uint32_t stackSize) {
     if (pthread_attr_init(&attr) != 0) return nullptr;
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     if (stackSize != 0) {
-        size_t size = stackSize < PTHREAD_STACK_MIN ? PTHREAD_STACK_MIN : stackSize;
+        // Like the platform's own reservation granularity, small requests are raised to 64 KiB.
+        const size_t floor = PTHREAD_STACK_MIN > kMinStack ? PTHREAD_STACK_MIN : kMinStack;
+        const size_t size = stackSize < floor ? floor : stackSize;
         pthread_attr_setstacksize(&attr, size);
     }
     ThreadRef* own = new ThreadRef(handle);
