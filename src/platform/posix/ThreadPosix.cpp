@@ -189,7 +189,8 @@ ThreadRef ThreadCreate(ThreadEntry entry, void* argument, uint32_t stackSize) {
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     if (stackSize != 0) {
         // Like the platform's own reservation granularity, small requests are raised to 64 KiB.
-        const size_t floor = PTHREAD_STACK_MIN > kMinStack ? PTHREAD_STACK_MIN : kMinStack;
+        const size_t systemMin = static_cast<size_t>(PTHREAD_STACK_MIN);
+        const size_t floor = systemMin > kMinStack ? systemMin : kMinStack;
         const size_t size = stackSize < floor ? floor : stackSize;
         pthread_attr_setstacksize(&attr, size);
     }
