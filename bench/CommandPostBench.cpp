@@ -35,7 +35,8 @@ private:
 
 double PercentileMicros(std::vector<double>& nanos, double fraction) {
     if (nanos.empty()) return 0.0;
-    const size_t index = std::min(nanos.size() - 1, static_cast<size_t>(fraction * static_cast<double>(nanos.size())));
+    const size_t index =
+        std::min(nanos.size() - 1, static_cast<size_t>(fraction * static_cast<double>(nanos.size())));
     std::nth_element(nanos.begin(), nanos.begin() + static_cast<long>(index), nanos.end());
     return nanos[index] / 1000.0;
 }
@@ -64,7 +65,8 @@ void BM_PostCommandWhileWorkerExecutes(benchmark::State& state) {
         const auto end = std::chrono::steady_clock::now();
         last = end;
         dropped += result == 3;
-        latencies.push_back(static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(end - begin).count()));
+        latencies.push_back(
+            static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(end - begin).count()));
     }
     worker.Stop();
     manager.SignalCommand();
@@ -74,9 +76,10 @@ void BM_PostCommandWhileWorkerExecutes(benchmark::State& state) {
     state.counters["p50_us"] = p50;
     state.counters["p99_us"] = p99;
     state.counters["dropped"] = static_cast<double>(dropped);
-    std::printf("posting latency, %ld us between posts, %zu posts (%ld dropped by the full queue): p50 %.2f us, "
-                "p99 %.2f us (target p99 <= 20 us)\n",
-                static_cast<long>(pause.count()), latencies.size(), dropped, p50, p99);
+    std::printf(
+        "posting latency, %ld us between posts, %zu posts (%ld dropped by the full queue): p50 %.2f us, "
+        "p99 %.2f us (target p99 <= 20 us)\n",
+        static_cast<long>(pause.count()), latencies.size(), dropped, p50, p99);
 }
 
 BENCHMARK(BM_PostCommandWhileWorkerExecutes)->Arg(0)->Iterations(200000)->UseRealTime();

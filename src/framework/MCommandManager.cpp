@@ -13,7 +13,9 @@ constexpr int kMaxStarts = 2;
 MCommandManager::MCommandManager(int defaultTimeout, bool immediate, bool holdLockWhileExecuting)
     : defaultTimeout_(defaultTimeout), immediate_(immediate), holdLock_(holdLockWhileExecuting) {}
 
-MCommandManager::~MCommandManager() { Flush(); }
+MCommandManager::~MCommandManager() {
+    Flush();
+}
 
 uint32_t MCommandManager::StartTimeNow() {
     // 0 means "not started": a start that falls on clock reading 0 is kept as 1, or it would never time out.
@@ -21,9 +23,13 @@ uint32_t MCommandManager::StartTimeNow() {
     return now != 0 ? now : 1;
 }
 
-bool MCommandManager::WaitForCommand(uint32_t milliseconds) { return event_.Wait(milliseconds); }
+bool MCommandManager::WaitForCommand(uint32_t milliseconds) {
+    return event_.Wait(milliseconds);
+}
 
-void MCommandManager::SignalCommand() { event_.Set(); }
+void MCommandManager::SignalCommand() {
+    event_.Set();
+}
 
 MCommandObject* MCommandManager::TakeOldest() {
     platform::MLock lock(queueLock_);
@@ -133,14 +139,15 @@ bool MCommandManager::IsCurrentTimedOut(MCommandObject** out) {
     }
     if (out) *out = current_;
     const uint32_t timeout = static_cast<uint32_t>(current_->GetTimeout());
-    const bool timedOut =
-        startTime_ != 0 && timeout != 0 && platform::TickCount() - startTime_ >= timeout;
+    const bool timedOut = startTime_ != 0 && timeout != 0 && platform::TickCount() - startTime_ >= timeout;
     if (timedOut && out != nullptr) return true;
     lock_.Leave();
     return false;
 }
 
-bool MCommandManager::ExecuteCommand(MCommandObject*) { return true; }
+bool MCommandManager::ExecuteCommand(MCommandObject*) {
+    return true;
+}
 
 void MCommandManager::SetMaxQueueLength(uint32_t length) {
     platform::MLock lock(queueLock_);
@@ -159,7 +166,9 @@ MCommandObject* MCommandManager::LockCurrent() {
     return nullptr;
 }
 
-void MCommandManager::Unlock() { lock_.Leave(); }
+void MCommandManager::Unlock() {
+    lock_.Leave();
+}
 
 void MCommandManager::Flush() {
     std::deque<MCommandObject*> waiting;

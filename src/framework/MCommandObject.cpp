@@ -95,7 +95,9 @@ void MCommandObject::SetName(const char* name) {
     name_ = copy;
 }
 
-const char* MCommandObject::GetName() const { return name_ != nullptr ? name_ : ""; }
+const char* MCommandObject::GetName() const {
+    return name_ != nullptr ? name_ : "";
+}
 
 int MCommandObject::AddVoidParam(void* pointer, int size, const char* paramName) {
     return AddParam(new MCommandObjectVoidParam(pointer, size, paramName));
@@ -157,7 +159,8 @@ const void* MCommandObject::GetParamInfo(int index, int* size, int* type) const 
 
 const void* MCommandObject::TypedData(int index, int type, int size) const {
     const MCommandObjectParamBase* p = GetParam(index);
-    if (p == nullptr || p->GetType() != type || p->GetData() == nullptr || p->GetSize() < size) return nullptr;
+    if (p == nullptr || p->GetType() != type || p->GetData() == nullptr || p->GetSize() < size)
+        return nullptr;
     return p->GetData();
 }
 
@@ -176,7 +179,9 @@ uint8_t MCommandObject::GetBYTE(int index) const {
     return ReadValue<uint8_t>(TypedData(index, kParamBYTE, sizeof(uint8_t)));
 }
 
-char MCommandObject::GetChar(int index) const { return ReadValue<char>(TypedData(index, kParamChar, sizeof(char))); }
+char MCommandObject::GetChar(int index) const {
+    return ReadValue<char>(TypedData(index, kParamChar, sizeof(char)));
+}
 
 int32_t MCommandObject::GetInt(int index) const {
     return ReadValue<int32_t>(TypedData(index, kParamInt, sizeof(int32_t)));

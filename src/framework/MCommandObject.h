@@ -13,8 +13,8 @@ public:
     static constexpr int kDefaultCapacity = 8;
 
     MCommandObject(void* owner, int code, int subCode, ILockable* lock = nullptr, int userValue = 0);
-    MCommandObject(void* owner, int code, int subCode, const char* name, int capacity, ILockable* lock = nullptr,
-                   int userValue = 0);
+    MCommandObject(void* owner, int code, int subCode, const char* name, int capacity,
+                   ILockable* lock = nullptr, int userValue = 0);
     // Copies owner, codes, name, capacity and every parameter; the copy has time-out 0, no attempts, no
     // lock and user value 0.
     MCommandObject(const MCommandObject& other);

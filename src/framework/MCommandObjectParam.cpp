@@ -14,7 +14,8 @@ char* CopyText(const char* text) {
 
 }  // namespace
 
-MCommandObjectParamBase::MCommandObjectParamBase(int type, const char* name) : type_(type), name_(CopyText(name)) {}
+MCommandObjectParamBase::MCommandObjectParamBase(int type, const char* name)
+    : type_(type), name_(CopyText(name)) {}
 
 MCommandObjectParamBase::~MCommandObjectParamBase() {
     FreeData();
@@ -73,16 +74,35 @@ void MCommandObjectParamBase::CopyFrom(const MCommandObjectParamBase& other) {
 MCommandObjectParamBase* MCommandObjectParamBase::Clone(const MCommandObjectParamBase& other) {
     MCommandObjectParamBase* copy = nullptr;
     switch (other.GetType()) {
-        case kParamBYTE: copy = new MCommandObjectBYTEParam(0); break;
-        case kParamChar: copy = new MCommandObjectCharParam(0); break;
-        case kParamInt: copy = new MCommandObjectIntParam(0); break;
-        case kParamWORD: copy = new MCommandObjectWORDParam(0); break;
-        case kParamDWORD: copy = new MCommandObjectDWORDParam(0); break;
-        case kParamFloat: copy = new MCommandObjectFloatParam(0.0); break;
-        case kParamCharBuffer: copy = new MCommandObjectCharBufferParam(nullptr); break;
-        case kParamBYTEBuffer: copy = new MCommandObjectBYTEBufferParam(nullptr, 0); break;
-        case kParamVoid: copy = new MCommandObjectVoidParam(nullptr, 0); break;
-        default: return nullptr;
+        case kParamBYTE:
+            copy = new MCommandObjectBYTEParam(0);
+            break;
+        case kParamChar:
+            copy = new MCommandObjectCharParam(0);
+            break;
+        case kParamInt:
+            copy = new MCommandObjectIntParam(0);
+            break;
+        case kParamWORD:
+            copy = new MCommandObjectWORDParam(0);
+            break;
+        case kParamDWORD:
+            copy = new MCommandObjectDWORDParam(0);
+            break;
+        case kParamFloat:
+            copy = new MCommandObjectFloatParam(0.0);
+            break;
+        case kParamCharBuffer:
+            copy = new MCommandObjectCharBufferParam(nullptr);
+            break;
+        case kParamBYTEBuffer:
+            copy = new MCommandObjectBYTEBufferParam(nullptr, 0);
+            break;
+        case kParamVoid:
+            copy = new MCommandObjectVoidParam(nullptr, 0);
+            break;
+        default:
+            return nullptr;
     }
     copy->CopyFrom(other);
     return copy;

@@ -151,7 +151,9 @@ Dispatcher& TheDispatcher() {
 // How long a destroyed object lets a pending dispatcher end finish.
 constexpr uint32_t kPendingEndWait = 100;
 
-int MapClass(unsigned priorityClass) { return priorityClass <= 6 ? static_cast<int>(priorityClass) : 3; }
+int MapClass(unsigned priorityClass) {
+    return priorityClass <= 6 ? static_cast<int>(priorityClass) : 3;
+}
 
 }  // namespace
 
@@ -219,7 +221,9 @@ void MThread::EndWindowUse() {
     if (windowUser_.exchange(false)) TheDispatcher().RemoveUser();
 }
 
-int MThread::Run() { return 0; }
+int MThread::Run() {
+    return 0;
+}
 
 bool MThread::Stop(bool terminate) {
     // Resumed first: a thread stopped while holding the object's lock would keep GetHandle waiting.
@@ -314,6 +318,10 @@ int MThread::CallInWindowThread(WindowCall function, void* argument) {
     return result;
 }
 
-bool MThread::IsWindowThread() { return TheDispatcher().IsCurrent(); }
+bool MThread::IsWindowThread() {
+    return TheDispatcher().IsCurrent();
+}
 
-bool MThread::WindowExists() { return TheDispatcher().Exists(); }
+bool MThread::WindowExists() {
+    return TheDispatcher().Exists();
+}

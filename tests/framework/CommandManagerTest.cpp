@@ -241,7 +241,8 @@ TEST(CommandManager, AWatchdogPassSkipsWhileACommandRunsWithTheLockHeld) {
     platform::MEvent entered(true, false), release(true, false);
     class BlockingManager : public MCommandManager {
     public:
-        BlockingManager(platform::MEvent& e, platform::MEvent& r) : MCommandManager(50, false, true), e_(e), r_(r) {}
+        BlockingManager(platform::MEvent& e, platform::MEvent& r)
+            : MCommandManager(50, false, true), e_(e), r_(r) {}
         bool ExecuteCommand(MCommandObject*) override {
             e_.Set();
             r_.Wait(platform::kInfinite);

@@ -303,7 +303,9 @@ int RecordCall(void* argument) {
     return 42;
 }
 
-int Twice(void* argument) { return 2 * *static_cast<int*>(argument); }
+int Twice(void* argument) {
+    return 2 * *static_cast<int*>(argument);
+}
 
 }  // namespace
 

@@ -65,8 +65,12 @@ public:
 
 namespace {
 
-int SuspendSignal() { return SIGRTMIN + 6; }
-int ResumeSignal() { return SIGRTMIN + 7; }
+int SuspendSignal() {
+    return SIGRTMIN + 6;
+}
+int ResumeSignal() {
+    return SIGRTMIN + 7;
+}
 
 void SemWait(sem_t* sem) {
     while (sem_wait(sem) != 0 && errno == EINTR) {
@@ -142,18 +146,27 @@ int BaseNice() {
     return base;
 }
 
-int Clamp(int nice) { return nice < -20 ? -20 : (nice > 19 ? 19 : nice); }
+int Clamp(int nice) {
+    return nice < -20 ? -20 : (nice > 19 ? 19 : nice);
+}
 
 int ClassToNice(int priorityClass) {
     const int base = BaseNice();
     switch (priorityClass) {
-        case 0: return 19;
-        case 1: return Clamp(base + 10);
-        case 2: return Clamp(base + 5);
-        case 4: return Clamp(base - 5);
-        case 5: return Clamp(base - 10);
-        case 6: return -20;
-        default: return Clamp(base);
+        case 0:
+            return 19;
+        case 1:
+            return Clamp(base + 10);
+        case 2:
+            return Clamp(base + 5);
+        case 4:
+            return Clamp(base - 5);
+        case 5:
+            return Clamp(base - 10);
+        case 6:
+            return -20;
+        default:
+            return Clamp(base);
     }
 }
 
@@ -215,7 +228,9 @@ uint32_t ThreadSystemId(const ThreadRef& thread) {
     return static_cast<uint32_t>(thread->tid);
 }
 
-uint32_t CurrentThreadSystemId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+uint32_t CurrentThreadSystemId() {
+    return static_cast<uint32_t>(syscall(SYS_gettid));
+}
 
 bool ThreadIsCurrent(const ThreadRef& thread) {
     return thread && ThreadSystemId(thread) == CurrentThreadSystemId();
