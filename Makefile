@@ -2,11 +2,15 @@
 # Each target installs the Debian packages it needs first (apt-get, through sudo when not root).
 
 PACKAGES := g++ make cmake pkg-config libtinyxml-dev nlohmann-json3-dev libcurl4-openssl-dev \
-            libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
+            libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Seconds each fuzz target runs in `make fuzz`, and in the short fuzz step of `make test`.
+FUZZ_SECONDS ?= 60
+FUZZ_TEST_SECONDS ?= 4
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build test bench clean $(foreach p,debug release asan tsan,build-$(p) test-$(p))
+.PHONY: deps build test bench fuzz build-fuzz test-fuzz clean \
+        $(foreach p,debug release asan tsan,build-$(p) test-$(p))
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -29,7 +33,18 @@ $(foreach p,debug release asan tsan,$(eval $(call PRESET_RULES,$(p))))
 
 build: build-debug
 
-test: test-debug test-asan
+test: test-debug test-asan test-tsan test-fuzz
+
+# The fuzz build (clang) holds only the fuzz programs and the library they read with.
+build-fuzz: deps
+	@[ -f build/fuzz/CMakeCache.txt ] || cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+fuzz: build-fuzz
+	fuzz/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
+
+test-fuzz: build-fuzz
+	fuzz/run-fuzzers.sh build/fuzz $(FUZZ_TEST_SECONDS)
 
 bench: build-release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done

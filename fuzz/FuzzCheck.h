@@ -1,0 +1,21 @@
+// Shared by the fuzz targets: a broken promise of the code under test becomes a crash that the fuzzer
+// records with the input that caused it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#define FUZZ_CHECK(condition)                                                                  \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            std::abort();                                                                      \
+        }                                                                                      \
+    } while (0)
+
+// The input as a NUL-terminated text of exactly its own length, so that a read past the end is caught.
+inline std::string FuzzText(const uint8_t* data, size_t size) {
+    return std::string(reinterpret_cast<const char*>(data), size);
+}

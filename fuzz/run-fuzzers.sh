@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Runs every fuzz program of a fuzz build for a set time each and fails on the first finding (a crash, a
+# leak, a sanitizer report, a failed check, a time-out or running out of memory).
+#
+#   fuzz/run-fuzzers.sh <fuzz build dir> <seconds per target> [target ...]
+#
+# The committed seeds of fuzz/corpus/<target>/ are read only; what the fuzzer learns is kept in
+# <build>/corpus/<target>/ so that later runs start from it. A finding leaves its input in
+# <build>/artifacts/ and the whole log in <build>/logs/<target>.log.
+set -uo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$1"
+seconds="$2"
+shift 2
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+    for program in "$build"/fuzz/fuzz_*; do
+        [ -x "$program" ] && targets+=("$(basename "$program" | sed 's/^fuzz_//')")
+    done
+fi
+if [ ${#targets[@]} -eq 0 ]; then
+    echo "no fuzz programs in $build/fuzz" >&2
+    exit 1
+fi
+mkdir -p "$build/artifacts" "$build/logs"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+
+failed=()
+printf '%-22s %8s %14s %10s %s\n' target seconds executions exec/s result
+for name in "${targets[@]}"; do
+    program="$build/fuzz/fuzz_$name"
+    seeds="$here/corpus/$name"
+    learned="$build/corpus/$name"
+    log="$build/logs/$name.log"
+    mkdir -p "$learned"
+    corpora=("$learned")
+    [ -d "$seeds" ] && corpora+=("$seeds")
+    "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=1 \
+        -artifact_prefix="$build/artifacts/$name-" "${corpora[@]}" >"$log" 2>&1
+    status=$?
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -n 1)
+    if [ $status -eq 0 ] && ! grep -q 'ERROR: \(AddressSanitizer\|LeakSanitizer\|libFuzzer\)\|runtime error:' "$log"
+    then
+        result=ok
+    else
+        result="FINDING (exit $status, log $log)"
+        failed+=("$name")
+    fi
+    printf '%-22s %8s %14s %10s %s\n' "$name" "$seconds" "${runs:-?}" "${rate:-?}" "$result"
+    if [ "$result" != ok ]; then
+        grep -B2 -A30 -m1 'ERROR:\|runtime error:\|check failed' "$log" | head -n 60 >&2
+    fi
+done
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "fuzz findings in: ${failed[*]}" >&2
+    exit 1
+fi
