@@ -1,0 +1,216 @@
+#include "SoakServer.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <numeric>
+
+#include "platform/Clock.h"
+
+namespace soak {
+
+const char* AnswerModeName(AnswerMode mode) {
+    switch (mode) {
+        case AnswerMode::kCorrect:
+            return "correct";
+        case AnswerMode::kSlow:
+            return "slow";
+        case AnswerMode::kGarbage:
+            return "garbage";
+        case AnswerMode::kError500:
+            return "500";
+        case AnswerMode::kTruncated:
+            return "truncated";
+        case AnswerMode::kSilent:
+            return "silent";
+        default:
+            return "?";
+    }
+}
+
+std::string DateText(uint64_t instant) {
+    platform::CalendarTime t;
+    if (!platform::InstantToCalendar(instant, &t)) return std::string();
+    char text[48];  // room for any field values, so the text is never cut
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return text;
+}
+
+std::string ActionsBody(const std::vector<PlannedAction>& plan) {
+    nlohmann::json actions = nlohmann::json::array();
+    for (const PlannedAction& a : plan) {
+        actions.push_back({{"name", "soak " + std::to_string(a.index)},
+                           {"macro", a.macro},
+                           {"date", DateText(a.instant)},
+                           {"macro_action", a.setVariable ? 2 : 1},
+                           {"macro_data", a.data}});
+    }
+    return nlohmann::json{{"calendaractions", actions}}.dump();
+}
+
+SoakServer::SoakServer(std::vector<PlannedAction> plan, std::vector<int> weights, uint32_t seed)
+    : plan_(std::move(plan)),
+      body_(ActionsBody(plan_)),
+      weights_(std::move(weights)),
+      random_(seed),
+      counts_(static_cast<size_t>(AnswerMode::kCount), 0) {
+    weights_.resize(static_cast<size_t>(AnswerMode::kCount), 0);
+    if (std::accumulate(weights_.begin(), weights_.end(), 0) <= 0) weights_[0] = 1;
+
+    server_.Get(R"(/apiv1/calendar/(\d+)/actions)",
+                [this](const httplib::Request&, httplib::Response& response) { AnswerActions(response); });
+    // The rest of the interface answers correctly at once: the soak is about the calendar.
+    server_.Get("/apiv1/location", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(R"({"locations":[{"location_id":1,"name":"Soak","comment":""}]})",
+                             "application/json");
+    });
+    server_.Get("/apiv1/variable", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content(R"({"variables":[]})", "application/json");
+    });
+    auto accept = [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("{}", "application/json");
+    };
+    server_.Post("/apiv1/variable", accept);
+    server_.Put("/apiv1/variable", accept);
+    server_.Delete(R"(/apiv1/variable/(\d+))", accept);
+}
+
+SoakServer::~SoakServer() { Stop(); }
+
+int SoakServer::Start() {
+    port_ = server_.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) return port_ = 0;
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    for (int i = 0; i < 5000 && !server_.is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return port_;
+}
+
+void SoakServer::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) {
+        server_.stop();
+        thread_.join();
+    }
+}
+
+void SoakServer::Script(std::vector<AnswerMode> modes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    script_ = std::move(modes);
+}
+
+std::vector<int> SoakServer::Counts() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return counts_;
+}
+
+std::vector<uint64_t> SoakServer::CorrectAnswerTimes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return correctTimes_;
+}
+
+int SoakServer::ActionRequests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return actionRequests_;
+}
+
+AnswerMode SoakServer::NextMode() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++actionRequests_;
+    if (!script_.empty()) {
+        AnswerMode mode = script_.front();
+        script_.erase(script_.begin());
+        return mode;
+    }
+    std::discrete_distribution<int> pick(weights_.begin(), weights_.end());
+    return static_cast<AnswerMode>(pick(random_));
+}
+
+void SoakServer::CountAnswer(AnswerMode mode, bool whole) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++counts_[static_cast<size_t>(mode)];
+    if (whole) correctTimes_.push_back(platform::LocalInstantNow());
+}
+
+bool SoakServer::Pause(uint32_t ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return !wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
+}
+
+void SoakServer::AnswerActions(httplib::Response& response) {
+    AnswerMode mode = NextMode();
+    uint32_t a, b;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        a = random_();
+        b = random_();
+    }
+    switch (mode) {
+        case AnswerMode::kCorrect:
+            response.set_content(body_, "application/json");
+            // Handed over as soon as the handler returns; the small lead is within the checks' margins.
+            CountAnswer(mode, true);
+            break;
+        case AnswerMode::kSlow: {
+            // The whole body in pieces, with pauses adding up to 1 to 6 seconds: slow, but well inside the
+            // client's time-outs, so it is a correct answer.
+            uint32_t pieces = 4 + a % 8;
+            uint32_t pauseMs = (1000 + b % 5000) / pieces;
+            response.set_content_provider(
+                body_.size(), "application/json",
+                [this, mode, pieces, pauseMs](size_t offset, size_t length, httplib::DataSink& sink) {
+                    size_t piece = std::max<size_t>(1, body_.size() / pieces);
+                    if (!Pause(pauseMs)) return false;
+                    size_t n = std::min(piece, length);
+                    if (!sink.write(body_.data() + offset, n)) return false;
+                    if (offset + n == body_.size()) CountAnswer(mode, true);
+                    return true;
+                });
+            break;
+        }
+        case AnswerMode::kGarbage: {
+            // Bytes that no JSON reader takes: the leading '#' is never the start of a JSON text.
+            std::string garbage = "#";
+            std::mt19937 bytes(a);
+            for (uint32_t i = 0, n = b % 4096; i < n; ++i) garbage += static_cast<char>(bytes() & 0xFF);
+            response.set_content(garbage, "application/json");
+            CountAnswer(mode, false);
+            break;
+        }
+        case AnswerMode::kError500:
+            response.status = 500;
+            response.set_content("Internal Server Error", "text/plain");
+            CountAnswer(mode, false);
+            break;
+        case AnswerMode::kTruncated: {
+            // The full length announced, part of the body sent, then the connection closed.
+            size_t cut = 1 + a % (body_.size() - 1);
+            response.set_content_provider(
+                body_.size(), "application/json",
+                [this, cut](size_t offset, size_t, httplib::DataSink& sink) {
+                    if (offset < cut) sink.write(body_.data() + offset, cut - offset);
+                    return false;
+                });
+            CountAnswer(mode, false);
+            break;
+        }
+        case AnswerMode::kSilent:
+            // Nothing at all until the client has given up waiting.
+            CountAnswer(mode, false);
+            Pause(silentHoldMs_);
+            response.status = 503;
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace soak

@@ -1,0 +1,88 @@
+// The soak's calendar server: serves one fixed plan of actions on loopback and, at random, answers a
+// request for it correctly, slowly, with garbage, with status 500, with a cut body or not at all. Every
+// answer that is not correct is unreadable as a whole, so the device keeps the list it has; the plan
+// itself never changes, so every correct answer is the same list.
+#pragma once
+
+#include <httplib.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace soak {
+
+// One planned action, at a whole second of the local wall clock.
+struct PlannedAction {
+    int index = 0;
+    uint64_t instant = 0;  // local instant (100 ns since 1601)
+    bool setVariable = false;
+    std::string macro;  // task name, or the variable's name
+    std::string data;   // the value for a variable
+};
+
+// How an answer to the actions request is given.
+enum class AnswerMode { kCorrect, kSlow, kGarbage, kError500, kTruncated, kSilent, kCount };
+const char* AnswerModeName(AnswerMode mode);
+
+// The actions answer for a plan, as the calendar server writes it.
+std::string ActionsBody(const std::vector<PlannedAction>& plan);
+// The "date" text of an instant: "YYYY-MM-DDThh:mm:ss".
+std::string DateText(uint64_t instant);
+
+class SoakServer {
+public:
+    // weights: one per AnswerMode, in order; the chance of each mode is its share of the sum.
+    SoakServer(std::vector<PlannedAction> plan, std::vector<int> weights, uint32_t seed);
+    ~SoakServer();
+    SoakServer(const SoakServer&) = delete;
+    SoakServer& operator=(const SoakServer&) = delete;
+
+    // Binds to 127.0.0.1 on a free port and serves from its own threads; the port, 0 when binding failed.
+    int Start();
+    // Wakes every answer held back and ends the serving.
+    void Stop();
+
+    // Tests: the next answers take these modes in order before the random choice resumes.
+    void Script(std::vector<AnswerMode> modes);
+    // How long a silent answer holds the connection before giving up on it (it outlasts the client's
+    // receive time-out); tests shorten it.
+    void SetSilentHoldMs(uint32_t ms) { silentHoldMs_ = ms; }
+
+    // Answers given per mode, and the local instants at which correct ones (slow ones included) were
+    // handed over whole.
+    std::vector<int> Counts();
+    std::vector<uint64_t> CorrectAnswerTimes();
+    int ActionRequests();
+
+private:
+    AnswerMode NextMode();
+    void AnswerActions(httplib::Response& response);
+    void CountAnswer(AnswerMode mode, bool whole);
+    // Sleeps up to ms, or less when the server stops; false when it stopped.
+    bool Pause(uint32_t ms);
+
+    std::vector<PlannedAction> plan_;
+    std::string body_;
+    std::vector<int> weights_;
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::atomic<uint32_t> silentHoldMs_{40000};
+
+    std::mutex mutex_;  // guards everything below
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::mt19937 random_;
+    std::vector<AnswerMode> script_;
+    std::vector<int> counts_;
+    std::vector<uint64_t> correctTimes_;
+    int actionRequests_ = 0;
+};
+
+}  // namespace soak
