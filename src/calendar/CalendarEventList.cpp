@@ -1,0 +1,5 @@
+#include "calendar/CalendarEventList.h"
+
+CalendarEventList::~CalendarEventList() {
+    DeleteAll();
+}

@@ -1,0 +1,5 @@
+#include "calendar/CalendarLocationList.h"
+
+CalendarLocationList::~CalendarLocationList() {
+    DeleteAll();
+}
