@@ -9,10 +9,10 @@ namespace platform {
 MEvent::MEvent(bool manualReset, bool initiallySignalled) : manual_(manualReset), signalled_(initiallySignalled) {}
 
 void MEvent::Set() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        signalled_ = true;
-    }
+    // Notify while holding the mutex: a waiter cannot return before Set has let go of the event, so it may
+    // destroy the event (as a thread waiting on a context on its stack does) as soon as its Wait returns.
+    std::lock_guard<std::mutex> lock(mutex_);
+    signalled_ = true;
     if (manual_) {
         cv_.notify_all();
     } else {

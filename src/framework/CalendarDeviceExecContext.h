@@ -1,0 +1,34 @@
+// The context the calendar device hands the host with each of its requests: the requesting thread blocks
+// in Wait until the host completes a call it answered as pending.
+#pragma once
+
+#include "framework/MDefaultDeviceExecContext.h"
+#include "framework/MIDoubleList.h"
+#include "platform/Sync.h"
+
+class CalendarDeviceExecContext : public MDefaultDeviceExecContext {
+public:
+    // The owner's list of its requests in progress; built with locking disabled, so the contexts take its
+    // lock themselves.
+    using Registry = MIDoubleList<CalendarDeviceExecContext>;
+
+    // Completion signalled from the start, so Wait returns at once when the host never begins the call.
+    // Joins `registry` (may be null) under its lock.
+    explicit CalendarDeviceExecContext(Registry* registry = nullptr);
+    // Leaves the registry under its lock.
+    ~CalendarDeviceExecContext() override;
+
+    // Unsignals the completion; the state is not changed.
+    IExecContext* ZRK_CALL Begin() override;
+    // Signals the completion; the state is not changed. Returns the context's address. The requesting
+    // thread may destroy the context as soon as this has signalled.
+    intptr_t ZRK_CALL Complete() override;
+
+    // Waits at most `milliseconds` (a negative value: without limit) for the completion and returns the
+    // result code.
+    int Wait(int milliseconds);
+
+private:
+    platform::MEvent done_{true, true};
+    Registry* registry_;
+};
