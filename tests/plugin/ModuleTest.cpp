@@ -143,6 +143,34 @@ TEST_F(ModuleDevices, DeviceAsksTheHostForItsServicesAndGivesTheHandlesBack) {
     EXPECT_EQ(host_.remoteManager2.remote.References(), 0);
 }
 
+// Only the calls that reach the remote, without handler settings.
+std::vector<std::string> RemoteCalls(std::vector<std::string> calls) {
+    std::vector<std::string> kept;
+    for (auto& c : calls) {
+        if (c.rfind("SetHandler", 0) != 0) kept.push_back(c);
+    }
+    return kept;
+}
+
+TEST_F(ModuleDevices, StartRegistersAfreshThroughThePreferredRemote) {
+    ASSERT_NE(NewDevice(), nullptr);
+    EXPECT_EQ(device_->Start(), kZrkOk);
+    EXPECT_EQ(RemoteCalls(host_.remoteManager2.remote.Calls()),
+              (std::vector<std::string>{"Unsubscribe", "Subscribe GrantedRootGroup"}));
+    EXPECT_TRUE(host_.remoteManager.remote.Calls().empty());
+    EXPECT_EQ(device_->Stop(), kZrkOk);
+    EXPECT_EQ(device_->Start(), kZrkOk);
+    EXPECT_EQ(RemoteCalls(host_.remoteManager2.remote.Calls()).size(), 4u);
+}
+
+TEST_F(ModuleDevices, StartUsesTheSynchronousRemoteWhenItIsTheOnlyOne) {
+    host_.offerRemote2 = false;
+    ASSERT_NE(NewDevice(), nullptr);
+    EXPECT_EQ(device_->Start(), kZrkOk);
+    EXPECT_EQ(RemoteCalls(host_.remoteManager.remote.Calls()),
+              (std::vector<std::string>{"Unsubscribe", "Subscribe GrantedRootGroup"}));
+}
+
 TEST_F(ModuleDevices, DeviceWorksWithoutHostServices) {
     host_.offerRemote = host_.offerRemote2 = host_.offerVariables = false;
     ASSERT_NE(NewDevice(), nullptr);
