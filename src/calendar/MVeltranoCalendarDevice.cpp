@@ -6,6 +6,7 @@
 #include <new>
 
 #include "framework/MThreadTimer.h"
+#include "framework/XmlText.h"
 #include "hostsync/KorrelRemote.h"
 #include "module/MVeltranoCalendarModule.h"
 #include "platform/Clock.h"
@@ -222,9 +223,10 @@ int ZRK_CALL MVeltranoCalendarDevice::SaveSettings(char** out) {
 
 int ZRK_CALL MVeltranoCalendarDevice::LoadSettings(const char* text) {
     if (text == nullptr || *text == '\0') return kZrkBadArgument;
+    // Settings nested too deeply for the parser's recursion count as unreadable, like a parse error; a
+    // text that is not UTF-8 (an ANSI address) is read byte by byte, so that it reads back as saved.
     TiXmlDocument document;
-    document.Parse(text, nullptr, TIXML_ENCODING_UTF8);
-    if (document.Error()) return kZrkBadArgument;
+    if (!xml_text::Parse(&document, text)) return kZrkBadArgument;
     TiXmlElement* root = document.RootElement();
     int version = 0;
     int read = ReadDeviceData(root, kSettingsVersion, &version);

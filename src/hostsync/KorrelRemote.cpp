@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "framework/XmlText.h"
 #include "zrk/IHostVariable.h"
 
 namespace {
@@ -16,22 +17,10 @@ bool IsServedCode(int code) {
     return (code >= 0 && code <= 30) || code == 100 || code == 1000;
 }
 
-bool StartsWith(const char* p, const char* prefix) {
-    return std::strncmp(p, prefix, std::strlen(prefix)) == 0;
-}
-
-// Past the first `end` at or after p, or at the terminator.
-const char* SkipPast(const char* p, const char* end) {
-    const char* found = std::strstr(p, end);
-    return found ? found + std::strlen(end) : p + std::strlen(p);
-}
-
 // Parses a reply; false when it is not XML with a root element.
 bool ParseReply(const char* reply, TiXmlDocument* doc) {
-    if (!reply || !*reply) return false;
-    if (korrel_reply::NestingDepth(reply) > korrel_reply::kMaxReplyDepth) return false;
-    doc->Parse(reply, nullptr, TIXML_ENCODING_UTF8);
-    return !doc->Error() && doc->RootElement() != nullptr;
+    // A host that answers in its ANSI code page is read byte by byte (see xml_text).
+    return xml_text::Parse(doc, reply, korrel_reply::kMaxReplyDepth) && doc->RootElement() != nullptr;
 }
 
 const TiXmlElement* FirstObject(const TiXmlDocument& doc) {
@@ -75,39 +64,7 @@ int ItemKind(const char* value) {
 
 namespace korrel_reply {
 
-int NestingDepth(const char* reply) {
-    int depth = 0;
-    int deepest = 0;
-    const char* p = reply;
-    while ((p = std::strchr(p, '<')) != nullptr) {
-        if (StartsWith(p, "<!--")) {
-            p = SkipPast(p + 4, "-->");
-        } else if (StartsWith(p, "<![CDATA[")) {
-            p = SkipPast(p + 9, "]]>");
-        } else if (p[1] == '?' || p[1] == '!') {
-            p = SkipPast(p + 2, ">");
-        } else if (p[1] == '/') {
-            if (depth > 0) --depth;
-            p = SkipPast(p + 2, ">");
-        } else {
-            // An opening tag: find its end outside quoted values; "/>" closes it at once.
-            char quote = 0;
-            const char* q = p + 1;
-            for (; *q && (quote || *q != '>'); ++q) {
-                if (quote) {
-                    if (*q == quote) quote = 0;
-                } else if (*q == '"' || *q == '\'') {
-                    quote = *q;
-                }
-            }
-            if (!(*q == '>' && q[-1] == '/')) {
-                if (++depth > deepest) deepest = depth;
-            }
-            p = *q ? q + 1 : q;
-        }
-    }
-    return deepest;
-}
+int NestingDepth(const char* reply) { return xml_text::NestingDepth(reply); }
 
 bool ReadUserGroups(const char* reply, IKorrelRemoteCallback* consumer) {
     TiXmlDocument doc;

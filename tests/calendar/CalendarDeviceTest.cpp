@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "calendar/MVeltranoCalendarDevice.h"
@@ -261,6 +262,26 @@ TEST_F(CalendarDeviceTest, LoadedAddressReachesTheRESTClient) {
     EXPECT_EQ(device_->Configure(nullptr), kZrkCancelled);
     EXPECT_EQ(module_.GetRESTClient()->GetHost(), L"192.0.2.7");
     EXPECT_EQ(module_.GetRESTClient()->GetPort(), 7000);
+}
+
+// An address typed in the ANSI code page is saved as it stands and must read back the same, however often the
+// settings go round; settings nested too deeply for the parser are refused, not a crash of the host.
+TEST_F(CalendarDeviceTest, AnsiAddressSurvivesSaveAndLoadAndDeepSettingsAreRefused) {
+    ASSERT_EQ(device_->LoadSettings("<DeviceData Version=\"1000\"><Setup URL=\"caf\xE9&amp;x:81\"/></DeviceData>"),
+              kZrkOk);
+    EXPECT_STREQ(device_->GetSettings().url.Get(), "caf\xE9&x:81");
+    for (int round = 0; round < 3; ++round) {
+        char* saved = nullptr;
+        ASSERT_EQ(device_->SaveSettings(&saved), kZrkOk);
+        ASSERT_EQ(device_->LoadSettings(saved), kZrkOk) << saved;
+        device_->FreeText(&saved);
+        EXPECT_STREQ(device_->GetSettings().url.Get(), "caf\xE9&x:81");
+    }
+
+    std::string deep = "<DeviceData Version=\"1000\"><Setup URL=\"elsewhere\"/>";
+    for (int i = 0; i < 100000; ++i) deep += "<a>";
+    EXPECT_EQ(device_->LoadSettings(deep.c_str()), kZrkBadArgument);
+    EXPECT_STREQ(device_->GetSettings().url.Get(), "caf\xE9&x:81");
 }
 
 // Host threads load and save while the worker runs and commands flow: every snapshot a reader takes

@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "hostsync/KorrelRemote.h"
 
@@ -83,6 +84,27 @@ TEST(ReplyWalkRobustness, HostileNestingIsRefusedBeforeParsing) {
     fits += "</R>";
     EXPECT_TRUE(korrel_reply::ReadUserGroups(fits.c_str(), &counter));
     EXPECT_EQ(static_cast<size_t>(korrel_reply::kMaxReplyDepth - 1), counter.bytes);
+}
+
+// A host answering in its ANSI code page: a letter right before a comment must not hide the comment's start
+// from the parser (and the tags after it from the nesting check), and names read back whole.
+TEST(ReplyWalkRobustness, AnsiRepliesAreReadByteByByte) {
+    std::string deep;
+    for (int i = 0; i < 100000; ++i) deep += "<Object Name=\"g\" Type=\"UserGroup\">";
+    Counter counter;
+    EXPECT_TRUE(korrel_reply::ReadUserGroups(("<R>\xE0<!--" + deep + "--></R>").c_str(), &counter));
+    EXPECT_EQ(0u, counter.bytes);  // the groups are inside a comment
+
+    class Names : public IMRUserGroupIteratorCallback {
+    public:
+        void OnItem(const char* name, int, int32_t) override { names.push_back(name); }
+        std::vector<std::string> names;
+    } items;
+    ASSERT_TRUE(korrel_reply::ReadItems(
+        "<R><Object Name=\"Caf\xE9&amp;Bar\" Value=\"IntegerData\"/><Object Name=\"\xC9t\xE9\" "
+        "Value=\"StringData\"/></R>",
+        &items, 0));
+    EXPECT_EQ(items.names, (std::vector<std::string>{"Caf\xE9&Bar", "\xC9t\xE9"}));
 }
 
 TEST(ReplyWalkRobustness, NestingScanPassesOverTextThatLooksLikeTags) {

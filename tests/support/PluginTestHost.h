@@ -16,7 +16,7 @@
 namespace plugin_test {
 
 // A host variable that keeps what it was last set to.
-class TestHostVariable : public IHostVariable {
+class TestHostVariable final : public IHostVariable {
 public:
     TestHostVariable(int type, int instanceId) : type_(type), instanceId_(instanceId) {}
 
@@ -160,7 +160,7 @@ private:
 };
 
 // One entry of a command's call context: a text and optional sub-entries.
-class TestCallEntry : public IZRKCallEntry {
+class TestCallEntry final : public IZRKCallEntry {
 public:
     explicit TestCallEntry(std::string text) : text_(std::move(text)) {}
     int ZRK_CALL QueryInterface(const char*, void**) override { return kZrkUnknownInterface; }
