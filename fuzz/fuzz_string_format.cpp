@@ -118,8 +118,7 @@ void Check(const std::string& format, int stars, int star1, int star2, T argumen
     bool printable;
     int n;
     const char* f = format.c_str();
-    if (std::getenv("FUZZ_VERBOSE"))
-        std::fprintf(stderr, "format \"%s\" stars %d %d %d\n", f, stars, star1, star2);
+    std::fprintf(stderr, "format \"%s\" stars %d %d %d\n", f, stars, star1, star2);
     if (stars == 0) {
         printable = Reference(&expected, f, argument);
         n = text.Format(f, argument);
