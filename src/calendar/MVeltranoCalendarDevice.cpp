@@ -6,6 +6,7 @@
 #include <new>
 
 #include "framework/MThreadTimer.h"
+#include "hostsync/KorrelRemote.h"
 #include "module/MVeltranoCalendarModule.h"
 #include "platform/Clock.h"
 #include "platform/DeviceBitmap.h"
@@ -63,6 +64,7 @@ MVeltranoCalendarDevice::MVeltranoCalendarDevice(MVeltranoCalendarModule* module
         }
         variableManager_ = LookUpService<IVariableManager>(host, "IVariableManager");
     }
+    remote_ = new KorrelRemote(this, syncRemote_, asyncRemote_, variableManager_);
     JoinSharedTimer();
 }
 
@@ -70,6 +72,8 @@ MVeltranoCalendarDevice::~MVeltranoCalendarDevice() {
     // The worker and the timer both call into this object: neither may outlive its parts.
     EndWorker();
     LeaveSharedTimer();
+    delete remote_;
+    remote_ = nullptr;
     if (syncRemote_ != nullptr) syncRemote_->Release();
     if (asyncRemote_ != nullptr) asyncRemote_->Release();
     if (module_ != nullptr) module_->OnDeviceDestroyed(this);
@@ -158,13 +162,15 @@ int ZRK_CALL MVeltranoCalendarDevice::GetRunState() {
 }
 
 int ZRK_CALL MVeltranoCalendarDevice::Start() {
-    // TODO(remote): Unsubscribe and Subscribe through the remote access.
+    remote_->Unsubscribe();
+    remote_->Subscribe();
     SetOpened(true);
     SetRunning(true);
     pacing_.SetPeriod(kPacingPeriod);
     // Nothing dated at or before the start is executed, and the first pass refreshes.
     lastCheckTime_.store(platform::LocalInstantNow());
     refreshRequested_.store(true);
+    scheduler_.OnStart(lastCheckTime_.load());
     worker_.Start(false);
     return kZrkOk;
 }
@@ -405,7 +411,7 @@ int MVeltranoCalendarDevice::OnTimer(uint32_t) {
 
 int MVeltranoCalendarDevice::Run(MThread* thread) {
     while (!thread->IsStopRequested()) {
-        if (WaitForCommand(kCommandWait)) {
+        if (WaitForCommand(SchedulerWaitMs())) {
             ExecutePending(thread);
             if (thread->IsStopRequested()) return 1;
         }
