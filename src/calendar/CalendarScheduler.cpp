@@ -3,7 +3,7 @@
 #include "platform/Clock.h"
 
 void CalendarScheduler::OnStart(uint64_t now) {
-    lastCheckTime_ = now;
+    lastCheckTime_.store(now);
     refreshRequested_.store(true);
 }
 
@@ -23,7 +23,7 @@ void CalendarScheduler::Pass(uint64_t now) {
     const int64_t due = static_cast<int64_t>(lastRefreshTime_) + period;
     if (refreshRequested_.load() || due <= static_cast<int64_t>(now)) Refresh(now, day, period);
 
-    if (lastCheckTime_ < nextEventTime_ && nextEventTime_ <= now) Fire(now);
+    if (lastCheckTime_.load() < nextEventTime_ && nextEventTime_ <= now) Fire(now);
 
     // Taken before the work, so that a request arriving meanwhile runs once more rather than being lost.
     if (syncRequested_.exchange(false)) host_->Synchronise();
@@ -50,7 +50,7 @@ void CalendarScheduler::Refresh(uint64_t now, int day, int64_t period) {
     // Only this thread replaces the list, so the walk needs no lock.
     MIDoubleListIterator<MCalendarEvent> it(host_->GetEvents());
     for (MCalendarEvent* event = it.Current(); event; event = it.Next()) {
-        if (event->time > lastCheckTime_) {
+        if (event->time > lastCheckTime_.load()) {
             next = event;
             break;
         }
@@ -68,7 +68,7 @@ void CalendarScheduler::Fire(uint64_t now) {
             break;
         }
         // At or before the last window's end: executed then, or dated before the start.
-        if (event->time <= lastCheckTime_) continue;
+        if (event->time <= lastCheckTime_.load()) continue;
         host_->ExecuteAction(event);
         host_->UpdateEventVariables(event, EventGroup::kLast);
     }
@@ -79,11 +79,11 @@ void CalendarScheduler::Fire(uint64_t now) {
         // nextEventTime_ stays at or before `now`, so no firing until a refresh finds a later action.
         host_->UpdateEventVariables(nullptr, EventGroup::kNext);
     }
-    lastCheckTime_ = now;
+    lastCheckTime_.store(now);
 }
 
 uint32_t CalendarScheduler::WaitMilliseconds(uint64_t now) const {
-    if (!(lastCheckTime_ < nextEventTime_)) return kLongestWaitMs;
+    if (!(lastCheckTime_.load() < nextEventTime_)) return kLongestWaitMs;
     if (nextEventTime_ <= now) return 0;
     // Rounded up, so that the wait never ends before the action is due.
     const uint64_t ms =

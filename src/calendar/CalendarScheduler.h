@@ -62,7 +62,7 @@ public:
 
     uint64_t LastRefreshTime() const { return lastRefreshTime_; }
     uint64_t NextEventTime() const { return nextEventTime_; }
-    uint64_t LastCheckTime() const { return lastCheckTime_; }
+    uint64_t LastCheckTime() const { return lastCheckTime_.load(); }
     int LastDay() const { return lastDay_; }
 
 private:
@@ -72,9 +72,9 @@ private:
     ICalendarPassHost* host_;
     std::atomic<bool> refreshRequested_{false};
     std::atomic<bool> syncRequested_{false};
-    // Worker thread only.
+    // Worker thread only, but for the start instant, which the host's Start sets.
     uint64_t lastRefreshTime_ = 0;
-    uint64_t nextEventTime_ = 0;  // the next due action found at the last refresh or firing; 0 for none
-    uint64_t lastCheckTime_ = 0;  // upper end of the last firing window (or the start)
-    int lastDay_ = 0;             // day of the month of the last refresh; 0 makes the first pass a new day
+    uint64_t nextEventTime_ = 0;  // the next due action found at the last refresh or firing; 0: none
+    std::atomic<uint64_t> lastCheckTime_{0};  // upper end of the last firing window (or the start)
+    int lastDay_ = 0;  // day of the month of the last refresh; 0 makes the first pass a new day
 };

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "ShowRun.h"
 
@@ -74,6 +75,8 @@ TEST(ShowRun, ActionsFireOnceOnTimeThroughTheHostAndTheStatusVariablesFollow) {
     // A moment more, so that a second firing would show.
     run.CollectUntil([](const std::vector<json>&) { return false; }, 1500);
     EXPECT_EQ(run.Stop(), 0);
+    std::remove(dataPath.c_str());
+    std::remove(hostPath.c_str());
     ASSERT_TRUE(done) << "the actions did not all fire";
     const std::vector<json>& events = run.events;
 
