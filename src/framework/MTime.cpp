@@ -302,11 +302,14 @@ void MTime::Format(int value, char* out, int base) {
     int h, m, s, f;
     Split(value, h, m, s, f, base);
     const char* sign = value < 0 ? "-" : "";
-    // Bounded by the buffer size all the same; no 32-bit value needs more.
+    // No 32-bit value needs more than the text buffer; the wide scratch only keeps the printing bounded
+    // for any field values, and the copy cuts at the buffer's size all the same.
+    char scratch[64];
     if (base == kBaseMilliseconds)
-        std::snprintf(out, kTextSize, "%s%02d:%02d:%02d/%03d", sign, h, m, s, f);
+        std::snprintf(scratch, sizeof scratch, "%s%02d:%02d:%02d/%03d", sign, h, m, s, f);
     else
-        std::snprintf(out, kTextSize, "%s%02d:%02d:%02d/%02d", sign, h, m, s, f);
+        std::snprintf(scratch, sizeof scratch, "%s%02d:%02d:%02d/%02d", sign, h, m, s, f);
+    std::snprintf(out, kTextSize, "%.*s", kTextSize - 1, scratch);
 }
 
 bool MTime::Parse(const char* text, int* value, int base) {

@@ -155,7 +155,7 @@ TEST(CalendarStore, ReaderAndReplacingWriterOnTwoThreads) {
                 }
             }
             std::this_thread::yield();  // let the writer in between walks
-        } while (writing);
+        } while (writing || walked == 0);  // at least one walk of a filled list
     });
 
     writer.join();

@@ -1,0 +1,24 @@
+// Runs another program to its end: standard input from a text, standard output and error collected.
+// Used by the tests that drive the tools from outside.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct ProcessResult {
+    bool started = false;
+    bool timedOut = false;  // killed after the time limit
+    int exitCode = -1;      // -1 when the program ended by a signal (or did not start)
+    std::string out;
+    std::string err;
+};
+
+// Runs path with args (not including the program name), writes input to its standard input and closes
+// it, and waits at most timeoutMs for it to end; a program still running then is killed.
+ProcessResult RunProcess(const std::string& path, const std::vector<std::string>& args,
+                         const std::string& input, uint32_t timeoutMs);
+
+}  // namespace platform

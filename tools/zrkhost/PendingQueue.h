@@ -1,0 +1,52 @@
+// The host's answers that come later: a call through the asynchronous remote is accepted as pending (21)
+// and completed after a fixed delay from the host's own completion thread.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "zrk/IExecContext.h"
+
+namespace zrkhost {
+
+class PendingQueue {
+public:
+    // The work of one call: returns the result code and fills the reply text.
+    using Work = std::function<int(std::string* text)>;
+
+    explicit PendingQueue(unsigned delayMs);
+    ~PendingQueue();
+    PendingQueue(const PendingQueue&) = delete;
+    PendingQueue& operator=(const PendingQueue&) = delete;
+
+    // Begins the context, takes a reference on it and queues the work; the caller answers 21.
+    void Post(IExecContext* context, Work work);
+    // Ends the completion thread; calls not yet completed are dropped untouched (their owners are gone
+    // by then). Returns the number dropped.
+    size_t Shutdown();
+
+private:
+    struct Call {
+        std::chrono::steady_clock::time_point due;
+        IExecContext* context;
+        IExecContext2* context2;  // null when the context offers no text
+        Work work;
+    };
+
+    void Run();
+    static void Finish(Call& call);
+
+    const std::chrono::milliseconds delay_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Call> calls_;  // in order of their due time: the delay is the same for all
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+}  // namespace zrkhost
