@@ -118,11 +118,13 @@ bool MCalendarRESTClient::RefreshLocations() {
     }
 }
 
-bool MCalendarRESTClient::RefreshVariables(int locationId) {
+bool MCalendarRESTClient::RefreshVariables(int locationId, uint32_t* status) {
     bool ok = false;
+    if (status) *status = 0;
     try {
         Exchange x(*this);
         ok = x.client().HttpGet(Format(L"/apiv1/variable?locationid=%d", locationId), L"", x.response);
+        if (status) *status = x.response.status;
         VariableListOwner owner;
         if (ok && store_ && ReadVariablesAnswer(x.response.body, locationId, owner.list.get())) {
             store_->SetVariables(owner.list.release());
@@ -169,15 +171,17 @@ void MCalendarRESTClient::RefreshActions(int locationId, int lookaheadDays) {
     }
 }
 
-bool MCalendarRESTClient::CreateVariable(int locationId, MCalendarVariable* variable) {
-    return SendVariable(true, locationId, variable);
+bool MCalendarRESTClient::CreateVariable(int locationId, MCalendarVariable* variable, uint32_t* status) {
+    return SendVariable(true, locationId, variable, status);
 }
 
-bool MCalendarRESTClient::UpdateVariable(int locationId, MCalendarVariable* variable) {
-    return SendVariable(false, locationId, variable);
+bool MCalendarRESTClient::UpdateVariable(int locationId, MCalendarVariable* variable, uint32_t* status) {
+    return SendVariable(false, locationId, variable, status);
 }
 
-bool MCalendarRESTClient::SendVariable(bool create, int locationId, MCalendarVariable* variable) {
+bool MCalendarRESTClient::SendVariable(bool create, int locationId, MCalendarVariable* variable,
+                                       uint32_t* status) {
+    if (status) *status = 0;
     if (!variable) return false;
     try {
         json object;
@@ -186,18 +190,23 @@ bool MCalendarRESTClient::SendVariable(bool create, int locationId, MCalendarVar
         // Compact, members in key order, text as UTF-8; a name that is not UTF-8 fails here.
         const std::string body = object.dump();
         Exchange x(*this);
-        return create ? x.client().HttpPost(L"/apiv1/variable", kJsonHeader, body, x.response)
-                      : x.client().HttpPut(L"/apiv1/variable", kJsonHeader, body, x.response);
+        const bool ok = create ? x.client().HttpPost(L"/apiv1/variable", kJsonHeader, body, x.response)
+                               : x.client().HttpPut(L"/apiv1/variable", kJsonHeader, body, x.response);
+        if (status) *status = x.response.status;
+        return ok;
     } catch (const std::exception&) {
         return false;
     }
 }
 
-bool MCalendarRESTClient::DeleteVariable(int, int variableId) {
+bool MCalendarRESTClient::DeleteVariable(int, int variableId, uint32_t* status) {
+    if (status) *status = 0;
     try {
         Exchange x(*this);
         const std::wstring path = L"/apiv1/variable" + Format(L"/%d", variableId);
-        return x.client().HttpDelete(path, L"", std::string(), x.response);
+        const bool ok = x.client().HttpDelete(path, L"", std::string(), x.response);
+        if (status) *status = x.response.status;
+        return ok;
     } catch (const std::exception&) {
         return false;
     }
