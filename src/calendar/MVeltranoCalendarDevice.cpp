@@ -73,7 +73,6 @@ MVeltranoCalendarDevice::~MVeltranoCalendarDevice() {
     EndWorker();
     LeaveSharedTimer();
     delete remote_;
-    remote_ = nullptr;
     if (syncRemote_ != nullptr) syncRemote_->Release();
     if (asyncRemote_ != nullptr) asyncRemote_->Release();
     if (module_ != nullptr) module_->OnDeviceDestroyed(this);
@@ -162,6 +161,7 @@ int ZRK_CALL MVeltranoCalendarDevice::GetRunState() {
 }
 
 int ZRK_CALL MVeltranoCalendarDevice::Start() {
+    // A fresh registration with the host; what it answers does not stop the start.
     remote_->Unsubscribe();
     remote_->Subscribe();
     SetOpened(true);
