@@ -3,6 +3,7 @@
 // enabled. The decisions are CalendarScheduler's; this file gives them the device's server, event list,
 // host calls and status variables.
 #include "calendar/MVeltranoCalendarDevice.h"
+#include "hostsync/DBVariableSyncer.h"
 #include "hostsync/KorrelRemote.h"
 #include "module/MVeltranoCalendarModule.h"
 #include "platform/Clock.h"
@@ -78,5 +79,9 @@ void MVeltranoCalendarDevice::SchedulerLink::WriteTimeOfDay(::StatusVariable whi
 }
 
 void MVeltranoCalendarDevice::SchedulerLink::Synchronise() {
-    // The database synchroniser joins here.
+    if (device_->module_ == nullptr) return;
+    const CalendarDeviceSettings settings = device_->GetSettings();
+    DBVariableSyncer syncer(device_->remote_, device_->module_->GetStore(), device_->module_->GetRESTClient(),
+                            settings.locationId);
+    syncer.Sync(settings.calendarGroup.c_str(), true);
 }
