@@ -34,6 +34,7 @@ protected:
         ASSERT_NE(0, server.Start());
         client.SetServerURL(L"http://127.0.0.1:" + std::to_wstring(server.port()));
     }
+    void TearDown() override { server.Stop(); }
     void Serve(int newStatus, const std::string& newAnswer) {
         std::lock_guard<std::mutex> lock(mutex);
         status = newStatus;
