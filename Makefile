@@ -9,7 +9,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_TEST_SECONDS ?= 4
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build test bench fuzz build-fuzz test-fuzz clean \
+.PHONY: deps build test bench demo fuzz build-fuzz test-fuzz clean \
         $(foreach p,debug release asan tsan,build-$(p) test-$(p))
 
 deps:
@@ -48,6 +48,13 @@ test-fuzz: build-fuzz
 
 bench: build-release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+# The plug-in in zrkhost against calendar-server with a calendar planned a few seconds ahead; about a
+# minute, or until Ctrl-C. Builds only the three programs it runs.
+demo: deps
+	@[ -f build/release/CMakeCache.txt ] || cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target VeltranoCalendar zrkhost calendar-server
+	@sh tools/demo/run-demo.sh build/release
 
 clean:
 	rm -rf build

@@ -66,6 +66,10 @@ void SoakLedger::StopWritten(uint64_t at) {
     if (!runs_.empty() && runs_.back().stopWritten == 0) runs_.back().stopWritten = at;
 }
 
+void SoakLedger::StopStalled(uint64_t from) {
+    if (!runs_.empty()) runs_.back().stalledFrom = from;
+}
+
 void SoakLedger::Paused(uint64_t from, uint64_t to) { pauses_.push_back(DisabledSpan{from, to}); }
 
 Verdict SoakLedger::Judge(uint64_t firstCorrect) const {
@@ -97,6 +101,7 @@ Verdict SoakLedger::Judge(uint64_t firstCorrect) const {
         if (firstCorrect != 0) {
             for (const Run& run : runs_) {
                 uint64_t end = run.stopWritten ? run.stopWritten : UINT64_MAX;
+                if (run.stalledFrom != 0 && run.stalledFrom < end) end = run.stalledFrom;
                 uint64_t due = std::max(a.instant, firstCorrect);
                 if (a.instant > run.started + kStartMargin && due + kStopMargin <= end) must = true;
             }

@@ -18,8 +18,13 @@ constexpr uint64_t kStartMargin = 1000 * kTicksPerMs;  // after a Start returned
 constexpr uint64_t kStopMargin = 1500 * kTicksPerMs;   // before a stop was written
 
 struct Run {
-    uint64_t started = 0;  // when Start returned (zrkhost's line)
+    uint64_t started = 0;      // when Start returned (zrkhost's line)
     uint64_t stopWritten = 0;  // when "stop" (or "quit") was written; 0 while running
+    // When the Stop had to wait for an exchange in progress: the instant that exchange was asked for. The
+    // pass that made it read the clock just before, so it fires nothing due after that, and the stop is
+    // seen at the top of the next pass: actions that came due while it waited are not the run's to fire
+    // (they are dated before the next Start, so no later run fires them either). 0 when the Stop was quick.
+    uint64_t stalledFrom = 0;
 };
 
 // A span during which the device was disabled: from shortly before "disable" to shortly after "enable".
@@ -49,6 +54,8 @@ public:
     void VariableSet(const std::string& name, const std::string& value, uint64_t at);
     void RunStarted(uint64_t at);
     void StopWritten(uint64_t at);
+    // The last run's Stop waited for the exchange asked for at `from`.
+    void StopStalled(uint64_t from);
     void Paused(uint64_t from, uint64_t to);
 
     // An action must fire when it lies inside a run (after its start margin, before its stop margin),

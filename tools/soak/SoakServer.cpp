@@ -117,21 +117,32 @@ std::vector<uint64_t> SoakServer::CorrectAnswerTimes() {
     return correctTimes_;
 }
 
+std::vector<uint64_t> SoakServer::RequestTimes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requestTimes_;
+}
+
 int SoakServer::ActionRequests() {
     std::lock_guard<std::mutex> lock(mutex_);
     return actionRequests_;
 }
 
 AnswerMode SoakServer::NextMode() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++actionRequests_;
-    if (!script_.empty()) {
-        AnswerMode mode = script_.front();
-        script_.erase(script_.begin());
-        return mode;
+    AnswerMode mode;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++actionRequests_;
+        requestTimes_.push_back(platform::LocalInstantNow());
+        if (!script_.empty()) {
+            mode = script_.front();
+            script_.erase(script_.begin());
+        } else {
+            std::discrete_distribution<int> pick(weights_.begin(), weights_.end());
+            mode = static_cast<AnswerMode>(pick(random_));
+        }
     }
-    std::discrete_distribution<int> pick(weights_.begin(), weights_.end());
-    return static_cast<AnswerMode>(pick(random_));
+    if (onAnswer_) onAnswer_(mode);
+    return mode;
 }
 
 void SoakServer::CountAnswer(AnswerMode mode, bool whole) {

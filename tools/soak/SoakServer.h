@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <string>
@@ -54,10 +55,15 @@ public:
     // receive time-out); tests shorten it.
     void SetSilentHoldMs(uint32_t ms) { silentHoldMs_ = ms; }
 
+    // Called (from a server thread) with each answer's mode as it is given; set before Start.
+    void OnAnswer(std::function<void(AnswerMode)> callback) { onAnswer_ = std::move(callback); }
+
     // Answers given per mode, and the local instants at which correct ones (slow ones included) were
     // handed over whole.
     std::vector<int> Counts();
     std::vector<uint64_t> CorrectAnswerTimes();
+    // The local instants at which requests for the actions arrived.
+    std::vector<uint64_t> RequestTimes();
     int ActionRequests();
 
 private:
@@ -74,6 +80,7 @@ private:
     std::thread thread_;
     int port_ = 0;
     std::atomic<uint32_t> silentHoldMs_{40000};
+    std::function<void(AnswerMode)> onAnswer_;
 
     std::mutex mutex_;  // guards everything below
     std::condition_variable wake_;
@@ -82,6 +89,7 @@ private:
     std::vector<AnswerMode> script_;
     std::vector<int> counts_;
     std::vector<uint64_t> correctTimes_;
+    std::vector<uint64_t> requestTimes_;
     int actionRequests_ = 0;
 };
 

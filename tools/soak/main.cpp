@@ -4,7 +4,9 @@
 // within the transport's time-outs and that zrkhost's memory did not grow from the first to the last
 // minute. Prints its figures; exit code 0 when everything held, 1 otherwise, 2 for a bad command line.
 //
-//   soak [--seconds N] [--seed N] [--zrkhost PATH] [--plugin PATH]
+//   soak [--seconds N] [--seed N] [--zrkhost PATH] [--plugin PATH] [--log FILE]
+//
+// --log writes a time line for people: zrkhost's lines, the commands written and the server's answers.
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -43,7 +45,30 @@ struct Options {
     bool seedGiven = false;
     std::string zrkhost;
     std::string plugin;
+    std::string log;
 };
+
+// The optional time line; every thread writes whole lines.
+class TimeLine {
+public:
+    void Open(const std::string& path) {
+        if (!path.empty()) file_ = std::fopen(path.c_str(), "w");
+    }
+    ~TimeLine() {
+        if (file_) std::fclose(file_);
+    }
+    void Write(const std::string& what) {
+        if (!file_) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::fprintf(file_, "%s %s\n", soak::DateText(platform::LocalInstantNow()).c_str(), what.c_str());
+        std::fflush(file_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::FILE* file_ = nullptr;
+};
+TimeLine timeLine;
 
 bool ParseOptions(int argc, char** argv, Options* o) {
     for (int i = 1; i < argc; ++i) {
@@ -60,6 +85,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             o->zrkhost = value;
         } else if (arg == "--plugin") {
             o->plugin = value;
+        } else if (arg == "--log") {
+            o->log = value;
         } else {
             return false;
         }
@@ -85,9 +112,11 @@ struct HostState {
 void ReadHost(platform::ChildProcess* host, soak::SoakLedger* ledger, HostState* state) {
     std::string line;
     for (;;) {
-        auto r = host->ReadLine(&line, 1000);
-        if (r == platform::ChildProcess::ReadResult::kEnd) break;
-        if (r == platform::ChildProcess::ReadResult::kTimeout) continue;
+        if (!host->ReadLine(&line, 1000)) {
+            if (host->Ended()) break;
+            continue;
+        }
+        timeLine.Write("zrkhost " + line);
         nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
         std::lock_guard<std::mutex> lock(state->mutex);
         ++state->lines;
@@ -135,6 +164,7 @@ int main(int argc, char** argv) {
     std::mt19937 random(options.seed);
     auto between = [&random](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     std::printf("soak: %d s, seed %u\n", options.seconds, options.seed);
+    std::fflush(stdout);
 
     // The plan: an action every second from a few seconds after now to shortly before the end; every
     // fourth one sets a variable, the others start tasks.
@@ -169,6 +199,8 @@ int main(int argc, char** argv) {
 
     // correct, slow, garbage, 500, truncated, silent
     soak::SoakServer server(plan, {40, 15, 10, 15, 12, 8}, options.seed);
+    timeLine.Open(options.log);
+    server.OnAnswer([](AnswerMode mode) { timeLine.Write(std::string("server answers ") + soak::AnswerModeName(mode)); });
     int port = server.Start();
     if (port == 0) {
         std::fprintf(stderr, "soak: no loopback port for the server\n");
@@ -182,7 +214,7 @@ int main(int argc, char** argv) {
                                      "--location", "1",      "--refresh", "1",
                                      "--lookahead", "0"};
     if (!options.plugin.empty()) args.insert(args.begin(), {"--plugin", options.plugin});
-    if (!host.Start(options.zrkhost, args)) {
+    if (!host.Start(options.zrkhost, args, true)) {
         std::fprintf(stderr, "soak: cannot start %s\n", options.zrkhost.c_str());
         return 1;
     }
@@ -214,7 +246,21 @@ int main(int argc, char** argv) {
         return static_cast<long>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
     };
-    auto write = [&](const std::string& command) { return host.WriteLine(command); };
+    auto write = [&](const std::string& command) {
+        timeLine.Write("soak writes " + command);
+        return host.Write(command + "\n");
+    };
+
+    // A Stop that took longer than a pass waited for the worker's exchange in progress: the last request
+    // for the actions before the stop.
+    auto noteStall = [&](uint64_t stopAt, long ms) {
+        if (ms >= 0 && ms < 1500) return;
+        uint64_t from = 0;
+        for (uint64_t t : server.RequestTimes()) {
+            if (t <= stopAt) from = t;
+        }
+        if (from != 0) ledger.StopStalled(from);
+    };
 
     bool failed = false;
     std::vector<std::string> failures;
@@ -235,9 +281,11 @@ int main(int argc, char** argv) {
                 std::lock_guard<std::mutex> lock(state.mutex);
                 stopsBefore = state.stops;
             }
-            ledger.StopWritten(platform::LocalInstantNow());
+            uint64_t stopAt = platform::LocalInstantNow();
+            ledger.StopWritten(stopAt);
             write("stop");
             long ms = waitFor(&HostState::stops, stopsBefore + 1, 120000);
+            noteStall(stopAt, ms);
             if (ms < 0 || ms > static_cast<long>(kStopBoundMs)) {
                 failures.push_back("Stop took " + (ms < 0 ? std::string("more than 120 s") : std::to_string(ms) + " ms"));
                 failed = ms < 0;
@@ -287,9 +335,11 @@ int main(int argc, char** argv) {
         std::lock_guard<std::mutex> lock(state.mutex);
         stopsBefore = state.stops;
     }
-    ledger.StopWritten(platform::LocalInstantNow());
+    uint64_t quitAt = platform::LocalInstantNow();
+    ledger.StopWritten(quitAt);
     write("quit");
     long quitStopMs = waitFor(&HostState::stops, stopsBefore + 1, 120000);
+    noteStall(quitAt, quitStopMs);
     if (quitStopMs < 0 || quitStopMs > static_cast<long>(kStopBoundMs)) {
         failures.push_back("the last Stop took " +
                            (quitStopMs < 0 ? std::string("more than 120 s") : std::to_string(quitStopMs) + " ms"));
