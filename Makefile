@@ -7,9 +7,12 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Seconds each fuzz target runs in `make fuzz`, and in the short fuzz step of `make test`.
 FUZZ_SECONDS ?= 60
 FUZZ_TEST_SECONDS ?= 4
+# Seconds of `make soak`, and of the short soak in `make test`.
+SOAK_SECONDS ?= 600
+SOAK_TEST_SECONDS ?= 60
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build test bench demo fuzz build-fuzz test-fuzz clean \
+.PHONY: deps build test bench demo fuzz build-fuzz test-fuzz soak test-soak clean \
         $(foreach p,debug release asan tsan,build-$(p) test-$(p))
 
 deps:
@@ -33,7 +36,7 @@ $(foreach p,debug release asan tsan,$(eval $(call PRESET_RULES,$(p))))
 
 build: build-debug
 
-test: test-debug test-asan test-tsan test-fuzz
+test: test-debug test-asan test-tsan test-fuzz test-soak
 
 # The fuzz build (clang) holds only the fuzz programs and the library they read with.
 build-fuzz: deps
@@ -45,6 +48,15 @@ fuzz: build-fuzz
 
 test-fuzz: build-fuzz
 	fuzz/run-fuzzers.sh build/fuzz $(FUZZ_TEST_SECONDS)
+
+# The plug-in in zrkhost against a misbehaving loopback server (tools/soak), from the debug build.
+soak: deps
+	@[ -f build/debug/CMakeCache.txt ] || cmake --preset debug
+	cmake --build --preset debug -j $(JOBS) --target soak zrkhost VeltranoCalendar
+	build/debug/bin/soak --seconds $(SOAK_SECONDS)
+
+test-soak: build-debug
+	build/debug/bin/soak --seconds $(SOAK_TEST_SECONDS)
 
 bench: build-release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done

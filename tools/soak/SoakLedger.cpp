@@ -37,7 +37,9 @@ SoakLedger::SoakLedger(std::vector<PlannedAction> plan) : plan_(std::move(plan))
     }
 }
 
-void SoakLedger::Fired(int index, uint64_t at) { firings_[static_cast<size_t>(index)].push_back(at); }
+void SoakLedger::Fired(int index, uint64_t at) {
+    firings_[static_cast<size_t>(index)].push_back(at);
+}
 
 void SoakLedger::TaskStarted(const std::string& name, uint64_t at) {
     auto it = byTask_.find(name);
@@ -70,7 +72,9 @@ void SoakLedger::StopStalled(uint64_t from) {
     if (!runs_.empty()) runs_.back().stalledFrom = from;
 }
 
-void SoakLedger::Paused(uint64_t from, uint64_t to) { pauses_.push_back(DisabledSpan{from, to}); }
+void SoakLedger::Paused(uint64_t from, uint64_t to) {
+    pauses_.push_back(DisabledSpan{from, to});
+}
 
 Verdict SoakLedger::Judge(uint64_t firstCorrect) const {
     Verdict v;

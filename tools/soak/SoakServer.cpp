@@ -1,10 +1,9 @@
 #include "SoakServer.h"
 
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <numeric>
 
 #include "platform/Clock.h"
@@ -34,8 +33,8 @@ std::string DateText(uint64_t instant) {
     platform::CalendarTime t;
     if (!platform::InstantToCalendar(instant, &t)) return std::string();
     char text[48];  // room for any field values, so the text is never cut
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
     return text;
 }
 
@@ -78,7 +77,9 @@ SoakServer::SoakServer(std::vector<PlannedAction> plan, std::vector<int> weights
     server_.Delete(R"(/apiv1/variable/(\d+))", accept);
 }
 
-SoakServer::~SoakServer() { Stop(); }
+SoakServer::~SoakServer() {
+    Stop();
+}
 
 int SoakServer::Start() {
     port_ = server_.bind_to_any_port("127.0.0.1");
@@ -174,7 +175,7 @@ void SoakServer::AnswerActions(httplib::Response& response) {
             // The whole body in pieces, with pauses adding up to 1 to 6 seconds: slow, but well inside the
             // client's time-outs, so it is a correct answer.
             uint32_t pieces = 4 + a % 8;
-            uint32_t pauseMs = (1000 + b % 5000) / pieces;
+            uint32_t pauseMs = (slowLeastMs_ + b % slowSpreadMs_) / pieces;
             response.set_content_provider(
                 body_.size(), "application/json",
                 [this, mode, pieces, pauseMs](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -204,12 +205,12 @@ void SoakServer::AnswerActions(httplib::Response& response) {
         case AnswerMode::kTruncated: {
             // The full length announced, part of the body sent, then the connection closed.
             size_t cut = 1 + a % (body_.size() - 1);
-            response.set_content_provider(
-                body_.size(), "application/json",
-                [this, cut](size_t offset, size_t, httplib::DataSink& sink) {
-                    if (offset < cut) sink.write(body_.data() + offset, cut - offset);
-                    return false;
-                });
+            response.set_content_provider(body_.size(), "application/json",
+                                          [this, cut](size_t offset, size_t, httplib::DataSink& sink) {
+                                              if (offset < cut)
+                                                  sink.write(body_.data() + offset, cut - offset);
+                                              return false;
+                                          });
             CountAnswer(mode, false);
             break;
         }

@@ -54,6 +54,11 @@ public:
     // How long a silent answer holds the connection before giving up on it (it outlasts the client's
     // receive time-out); tests shorten it.
     void SetSilentHoldMs(uint32_t ms) { silentHoldMs_ = ms; }
+    // A slow answer's pauses add up to between least and least + spread milliseconds (1 to 6 s unless set).
+    void SetSlowMs(uint32_t least, uint32_t spread) {
+        slowLeastMs_ = least;
+        slowSpreadMs_ = spread == 0 ? 1 : spread;
+    }
 
     // Called (from a server thread) with each answer's mode as it is given; set before Start.
     void OnAnswer(std::function<void(AnswerMode)> callback) { onAnswer_ = std::move(callback); }
@@ -80,6 +85,8 @@ private:
     std::thread thread_;
     int port_ = 0;
     std::atomic<uint32_t> silentHoldMs_{40000};
+    std::atomic<uint32_t> slowLeastMs_{1000};
+    std::atomic<uint32_t> slowSpreadMs_{5000};
     std::function<void(AnswerMode)> onAnswer_;
 
     std::mutex mutex_;  // guards everything below

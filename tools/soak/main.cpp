@@ -7,8 +7,6 @@
 //   soak [--seconds N] [--seed N] [--zrkhost PATH] [--plugin PATH] [--log FILE]
 //
 // --log writes a time line for people: zrkhost's lines, the commands written and the server's answers.
-#include <nlohmann/json.hpp>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <thread>
@@ -130,8 +129,8 @@ void ReadHost(platform::ChildProcess* host, soak::SoakLedger* ledger, HostState*
             ledger->TaskStarted(event.value("name", ""), at);
         } else if (what == "set") {
             const nlohmann::json& value = event["value"];
-            ledger->VariableSet(event.value("name", ""), value.is_string() ? value.get<std::string>() : value.dump(),
-                                at);
+            ledger->VariableSet(event.value("name", ""),
+                                value.is_string() ? value.get<std::string>() : value.dump(), at);
         } else if (what == "result" && event.value("call", "") == "Start") {
             ledger->RunStarted(at);
             ++state->starts;
@@ -157,12 +156,15 @@ struct MemorySample {
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
-        std::fprintf(stderr, "usage: soak [--seconds N (at least 20)] [--seed N] [--zrkhost PATH] [--plugin PATH]\n");
+        std::fprintf(stderr,
+                     "usage: soak [--seconds N (at least 20)] [--seed N] [--zrkhost PATH] [--plugin PATH]\n");
         return 2;
     }
     if (!options.seedGiven) options.seed = static_cast<uint32_t>(platform::UtcInstantNow() / 10000);
     std::mt19937 random(options.seed);
-    auto between = [&random](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    auto between = [&random](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
     std::printf("soak: %d s, seed %u\n", options.seconds, options.seed);
     std::fflush(stdout);
 
@@ -192,15 +194,16 @@ int main(int argc, char** argv) {
         {"variables", {{{"name", "Counter"}, {"type", "integer"}, {"value", -1}}}},
         {"groups", {{{"name", "Stage"}, {"items", {"Counter"}}}}},
     };
-    std::string hostPath = (std::filesystem::temp_directory_path() /
-                            ("soak-host-" + std::to_string(options.seed) + ".json"))
-                               .string();
+    std::string hostPath =
+        (std::filesystem::temp_directory_path() / ("soak-host-" + std::to_string(options.seed) + ".json"))
+            .string();
     std::ofstream(hostPath) << hostFile.dump();
 
     // correct, slow, garbage, 500, truncated, silent
     soak::SoakServer server(plan, {40, 15, 10, 15, 12, 8}, options.seed);
     timeLine.Open(options.log);
-    server.OnAnswer([](AnswerMode mode) { timeLine.Write(std::string("server answers ") + soak::AnswerModeName(mode)); });
+    server.OnAnswer(
+        [](AnswerMode mode) { timeLine.Write(std::string("server answers ") + soak::AnswerModeName(mode)); });
     int port = server.Start();
     if (port == 0) {
         std::fprintf(stderr, "soak: no loopback port for the server\n");
@@ -210,9 +213,10 @@ int main(int argc, char** argv) {
     soak::SoakLedger ledger(plan);
     HostState state;
     platform::ChildProcess host;
-    std::vector<std::string> args = {"--host",     hostPath, "--server",  "http://127.0.0.1:" + std::to_string(port),
-                                     "--location", "1",      "--refresh", "1",
-                                     "--lookahead", "0"};
+    std::vector<std::string> args = {
+        "--host",      hostPath, "--server",  "http://127.0.0.1:" + std::to_string(port),
+        "--location",  "1",      "--refresh", "1",
+        "--lookahead", "0"};
     if (!options.plugin.empty()) args.insert(args.begin(), {"--plugin", options.plugin});
     if (!host.Start(options.zrkhost, args, true)) {
         std::fprintf(stderr, "soak: cannot start %s\n", options.zrkhost.c_str());
@@ -287,7 +291,8 @@ int main(int argc, char** argv) {
             long ms = waitFor(&HostState::stops, stopsBefore + 1, 120000);
             noteStall(stopAt, ms);
             if (ms < 0 || ms > static_cast<long>(kStopBoundMs)) {
-                failures.push_back("Stop took " + (ms < 0 ? std::string("more than 120 s") : std::to_string(ms) + " ms"));
+                failures.push_back("Stop took " +
+                                   (ms < 0 ? std::string("more than 120 s") : std::to_string(ms) + " ms"));
                 failed = ms < 0;
             }
             slowestStopMs = std::max(slowestStopMs, ms < 0 ? 120000L : ms);
@@ -341,8 +346,8 @@ int main(int argc, char** argv) {
     long quitStopMs = waitFor(&HostState::stops, stopsBefore + 1, 120000);
     noteStall(quitAt, quitStopMs);
     if (quitStopMs < 0 || quitStopMs > static_cast<long>(kStopBoundMs)) {
-        failures.push_back("the last Stop took " +
-                           (quitStopMs < 0 ? std::string("more than 120 s") : std::to_string(quitStopMs) + " ms"));
+        failures.push_back("the last Stop took " + (quitStopMs < 0 ? std::string("more than 120 s")
+                                                                   : std::to_string(quitStopMs) + " ms"));
     }
     slowestStopMs = std::max(slowestStopMs, quitStopMs < 0 ? 120000L : quitStopMs);
     host.CloseInput();
@@ -375,10 +380,11 @@ int main(int argc, char** argv) {
         std::printf(" %s %d", soak::AnswerModeName(static_cast<AnswerMode>(i)), counts[i]);
     }
     std::printf("\n");
-    std::printf("actions: planned %zu, served %zu (in every correct list), had to fire %d, fired %d, "
-                "twice %d, early %d, missed %d, latest firing %.1f s after its time\n",
-                plan.size(), correct.empty() ? size_t(0) : plan.size(), verdict.mustFire, verdict.fired,
-                verdict.firedTwice, verdict.firedEarly, verdict.missed, verdict.latestLateTicks / 1e7);
+    std::printf(
+        "actions: planned %zu, served %zu (in every correct list), had to fire %d, fired %d, "
+        "twice %d, early %d, missed %d, latest firing %.1f s after its time\n",
+        plan.size(), correct.empty() ? size_t(0) : plan.size(), verdict.mustFire, verdict.fired,
+        verdict.firedTwice, verdict.firedEarly, verdict.missed, verdict.latestLateTicks / 1e7);
     std::printf("restarts %d, other commands %d, slowest Stop %ld ms (bound %u ms)\n", restarts, commands,
                 slowestStopMs, kStopBoundMs);
     std::printf("zrkhost memory: %.1f MiB at %.0f s, %.1f MiB at the end; %d lines, %d errors reported\n",
