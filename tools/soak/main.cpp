@@ -263,6 +263,7 @@ int main(int argc, char** argv) {
         for (uint64_t t : server.RequestTimes()) {
             if (t <= stopAt) from = t;
         }
+        std::lock_guard<std::mutex> lock(state.mutex);  // the reader thread writes the ledger too
         if (from != 0) ledger.StopStalled(from);
     };
 
@@ -286,7 +287,10 @@ int main(int argc, char** argv) {
                 stopsBefore = state.stops;
             }
             uint64_t stopAt = platform::LocalInstantNow();
-            ledger.StopWritten(stopAt);
+            {
+                std::lock_guard<std::mutex> lock(state.mutex);
+                ledger.StopWritten(stopAt);
+            }
             write("stop");
             long ms = waitFor(&HostState::stops, stopsBefore + 1, 120000);
             noteStall(stopAt, ms);
@@ -323,6 +327,7 @@ int main(int argc, char** argv) {
             write("disable");
             idle(between(200, 800));
             write("enable");
+            std::lock_guard<std::mutex> lock(state.mutex);
             ledger.Paused(from, platform::LocalInstantNow());
         } else if (pick < 90) {
             write("save");
@@ -341,7 +346,10 @@ int main(int argc, char** argv) {
         stopsBefore = state.stops;
     }
     uint64_t quitAt = platform::LocalInstantNow();
-    ledger.StopWritten(quitAt);
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        ledger.StopWritten(quitAt);
+    }
     write("quit");
     long quitStopMs = waitFor(&HostState::stops, stopsBefore + 1, 120000);
     noteStall(quitAt, quitStopMs);
