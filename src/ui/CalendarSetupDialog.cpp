@@ -213,6 +213,16 @@ int32_t CalendarSetupDialog::ParseFieldNumber(const std::string& text) {
     return i == text.size() ? static_cast<int32_t>(value) : 0;
 }
 
+int32_t CalendarSetupDialog::StepArrow(const std::string& text, int low, int high, int delta) {
+    if (high < low) std::swap(low, high);
+    const bool isNumber =
+        !text.empty() && (ParseFieldNumber(text) != 0 || text.find('0') != std::string::npos);
+    int64_t value = isNumber ? ParseFieldNumber(text) : low;
+    value = std::min<int64_t>(std::max<int64_t>(value, low), high);
+    value = std::min<int64_t>(std::max<int64_t>(value + delta, low), high);
+    return static_cast<int32_t>(value);
+}
+
 void CalendarSetupDialog::FillLocations() {
     locations_.clear();
     if (view_) view_->ComboReset(ui::kIdLocations);

@@ -106,6 +106,9 @@ public:
     // The number of a numeric field: decimal digits with optional surrounding blanks, up to 2147483647;
     // 0 for any other text.
     static int32_t ParseFieldNumber(const std::string& text);
+    // The value an up-down control writes into its field when its arrow moves by `delta`: the field's
+    // number (the low end when it is no number) brought into the range, then stepped within it.
+    static int32_t StepArrow(const std::string& text, int low, int high, int delta);
 
 private:
     struct Entry {

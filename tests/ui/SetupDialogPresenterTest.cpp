@@ -540,3 +540,20 @@ TEST(SetupDialogHost, ShowRunsTheViewOverTheHostsMainWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SetupDialogArrows, StepWithinTheRangeWhateverWasTyped) {
+    EXPECT_EQ(CalendarSetupDialog::StepArrow("10", 1, 1200, 1), 11);
+    EXPECT_EQ(CalendarSetupDialog::StepArrow("10", 1, 1200, -1), 9);
+    EXPECT_EQ(CalendarSetupDialog::StepArrow("1200", 1, 1200, 1), 1200);
+    EXPECT_EQ(CalendarSetupDialog::StepArrow("1", 1, 1200, -1), 1);
+    EXPECT_EQ(CalendarSetupDialog::StepArrow("5000", 1, 1200, 1), 1200);
+    EXPECT_EQ(CalendarSetupDialog::StepArrow("5000", 1, 1200, -1), 1199);
+    EXPECT_EQ(CalendarSetupDialog::StepArrow("0", 1, 7, 1), 2);
+    EXPECT_EQ(CalendarSetupDialog::StepArrow("", 1, 7, 1), 2);
+    EXPECT_EQ(CalendarSetupDialog::StepArrow("days", 1, 7, -1), 1);
+    EXPECT_EQ(CalendarSetupDialog::StepArrow("7", 7, 1, 1), 7);
+}
+
+}  // namespace
