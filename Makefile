@@ -2,7 +2,7 @@
 # Each target installs the Debian packages it needs first (apt-get, through sudo when not root).
 
 PACKAGES := g++ make cmake pkg-config libtinyxml-dev nlohmann-json3-dev libcurl4-openssl-dev \
-            libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev
+            libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libgtk-3-dev xvfb xauth
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
