@@ -1,0 +1,658 @@
+// The HTTP backend on POSIX: each send runs one libcurl transfer to its end and keeps the final response
+// (status line, raw header block, body) for the queries and reads that follow, as the platform's request
+// handle does. The proxy comes from the environment (http_proxy, no_proxy), as libcurl reads it.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "platform/HttpBackend.h"
+
+namespace platform {
+namespace {
+
+thread_local uint32_t t_lastError = 0;
+
+bool Fail(uint32_t code) {
+    t_lastError = code;
+    return false;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t wc : text) {
+        uint32_t c = static_cast<uint32_t>(wc);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = '?';
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    const size_t n = std::strlen(prefix);
+    if (text.size() < n) return false;
+    for (size_t i = 0; i < n; ++i) {
+        char a = text[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (a != prefix[i]) return false;
+    }
+    return true;
+}
+
+// A host name or address as it may stand in a URL; anything else cannot be resolved.
+bool IsValidHost(const std::string& host) {
+    if (host.empty()) return false;
+    for (unsigned char c : host) {
+        if (c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) continue;
+        if (c == '-' || c == '.' || c == '_' || c == '~' || c == ':' || c == '[' || c == ']') continue;
+        return false;
+    }
+    return true;
+}
+
+// The target as given, with the bytes that may not stand in a request line escaped.
+std::string EscapeTarget(const std::string& target) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    if (target.empty() || target[0] != '/') out += '/';
+    for (unsigned char c : target) {
+        if (c <= 0x20 || c >= 0x7F || c == '#') {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+uint32_t MapCurlError(CURLcode rc) {
+    switch (rc) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return kErrorHttpNameNotResolved;
+        case CURLE_COULDNT_CONNECT:
+            return kErrorHttpCannotConnect;
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_ABORTED_BY_CALLBACK:
+            return kErrorHttpTimeout;
+        case CURLE_URL_MALFORMAT:
+            return kErrorHttpInvalidUrl;
+        case CURLE_GOT_NOTHING:
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return kErrorHttpInvalidServerResponse;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+            return kErrorHttpConnectionError;
+        case CURLE_OUT_OF_MEMORY:
+        case CURLE_WRITE_ERROR:
+            return kErrorNotEnoughMemory;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ENGINE_NOTFOUND:
+            return kErrorHttpSecureFailure;
+        default:
+            return kErrorHttpInternal;
+    }
+}
+
+enum class Kind { kSession, kConnection, kRequest };
+
+struct Handle {
+    explicit Handle(Kind k) : kind(k) {}
+    virtual ~Handle() = default;
+    const Kind kind;
+};
+
+// Children copy what they need, so a handle never points at its parent.
+struct Session : Handle {
+    Session() : Handle(Kind::kSession) {}
+    std::string agent;
+};
+
+struct Connection : Handle {
+    Connection() : Handle(Kind::kConnection) {}
+    std::string agent;
+    std::string host;
+    uint16_t port = 0;
+};
+
+struct Request : Handle {
+    Request() : Handle(Kind::kRequest) {}
+    std::string agent;
+    std::string host;
+    uint16_t port = 0;
+    std::string method;
+    std::string target;
+    uint32_t flags = 0;
+
+    long serverAuth = 0;
+    std::string serverUser, serverPassword;
+    long proxyAuth = 0;
+    std::string proxyUser, proxyPassword;
+
+    // Outcome of the last send.
+    bool sent = false;
+    bool received = false;
+    uint32_t receiveError = 0;
+    uint32_t status = 0;
+    std::string headerBlock;  // the final response's header block, CR LF lines
+    bool headersComplete = false;
+    std::string body;
+    size_t bodyRead = 0;
+    uint32_t bodyError = 0;  // why the body ended early; 0 when it arrived whole
+
+    void ResetOutcome() {
+        sent = received = headersComplete = false;
+        receiveError = status = bodyError = 0;
+        headerBlock.clear();
+        body.clear();
+        bodyRead = 0;
+    }
+};
+
+// State of one running transfer, seen by the libcurl callbacks.
+struct Transfer {
+    using Clock = std::chrono::steady_clock;
+    Request* request = nullptr;
+    HttpTimeouts timeouts;
+    curl_off_t uploadSize = 0;
+    bool connected = false;
+    bool stalled = false;
+    bool stalledSending = false;
+    bool outOfMemory = false;
+    curl_off_t lastUp = 0;
+    curl_off_t lastDown = 0;
+    Clock::time_point lastActivity = Clock::now();
+
+    void Touch() { lastActivity = Clock::now(); }
+};
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    Transfer* t = static_cast<Transfer*>(user);
+    Request* r = t->request;
+    const size_t n = size * count;
+    t->Touch();
+    try {
+        std::string line(data, n);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        if (line.compare(0, 5, "HTTP/") == 0) {
+            // A new response (after an interim one or a handshake step) replaces what came before.
+            r->headerBlock.clear();
+            r->body.clear();
+            r->headersComplete = false;
+            r->status = 0;
+            const size_t space = line.find(' ');
+            if (space != std::string::npos) {
+                uint32_t status = 0;
+                for (size_t i = space + 1; i < line.size() && i < space + 4; ++i) {
+                    if (line[i] < '0' || line[i] > '9') break;
+                    status = status * 10 + static_cast<uint32_t>(line[i] - '0');
+                }
+                r->status = status;
+            }
+        }
+        r->headerBlock += line;
+        r->headerBlock += "\r\n";
+        if (line.empty()) r->headersComplete = true;
+    } catch (const std::bad_alloc&) {
+        t->outOfMemory = true;
+        return 0;
+    }
+    return n;
+}
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    Transfer* t = static_cast<Transfer*>(user);
+    const size_t n = size * count;
+    t->Touch();
+    try {
+        t->request->body.append(data, n);
+    } catch (const std::bad_alloc&) {
+        t->outOfMemory = true;
+        return 0;
+    }
+    return n;
+}
+
+int OnPrereq(void* user, char*, char*, int, int) {
+    Transfer* t = static_cast<Transfer*>(user);
+    t->connected = true;
+    t->Touch();
+    return CURL_PREREQFUNC_OK;
+}
+
+// Fails a transfer that has made no progress for the send or receive limit; until the connection
+// stands, the connect limit (kept by libcurl) applies instead.
+int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+    Transfer* t = static_cast<Transfer*>(user);
+    if (up != t->lastUp || down != t->lastDown) {
+        t->lastUp = up;
+        t->lastDown = down;
+        t->Touch();
+    }
+    if (!t->connected) return 0;
+    const bool sending = up < t->uploadSize;
+    const uint32_t limit = sending ? t->timeouts.sendMs : t->timeouts.receiveMs;
+    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Transfer::Clock::now() -
+                                                                            t->lastActivity);
+    if (idle.count() >= static_cast<long long>(limit)) {
+        t->stalled = true;
+        t->stalledSending = sending;
+        return 1;
+    }
+    return 0;
+}
+
+class CurlHttpBackend final : public IHttpBackend {
+public:
+    CurlHttpBackend() {
+        globalOk_ = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+        const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+        features_ = info ? info->features : 0;
+    }
+
+    HttpHandle Open(const std::wstring& agent) override {
+        if (!globalOk_) return Fail(kErrorHttpInternal), nullptr;
+        Session* s = new (std::nothrow) Session;
+        if (!s) return Fail(kErrorNotEnoughMemory), nullptr;
+        s->agent = ToUtf8(agent);
+        return static_cast<Handle*>(s);
+    }
+
+    HttpHandle Connect(HttpHandle session, const std::wstring& host, uint16_t port) override {
+        Session* s = As<Session>(session, Kind::kSession);
+        if (!s) return nullptr;
+        if (host.empty()) return Fail(kErrorInvalidParameter), nullptr;
+        Connection* c = new (std::nothrow) Connection;
+        if (!c) return Fail(kErrorNotEnoughMemory), nullptr;
+        c->agent = s->agent;
+        c->host = ToUtf8(host);
+        c->port = port;
+        return static_cast<Handle*>(c);
+    }
+
+    HttpHandle OpenRequest(HttpHandle connection, const std::wstring& method, const std::wstring& path,
+                           uint32_t flags) override {
+        Connection* c = As<Connection>(connection, Kind::kConnection);
+        if (!c) return nullptr;
+        if (method.empty()) return Fail(kErrorInvalidParameter), nullptr;
+        Request* r = new (std::nothrow) Request;
+        if (!r) return Fail(kErrorNotEnoughMemory), nullptr;
+        r->agent = c->agent;
+        r->host = c->host;
+        r->port = c->port;
+        r->method = ToUtf8(method);
+        r->target = ToUtf8(path);
+        r->flags = flags;
+        return static_cast<Handle*>(r);
+    }
+
+    bool SetCredentials(HttpHandle request, uint32_t target, uint32_t scheme, const std::wstring& user,
+                        const std::wstring& password) override {
+        Request* r = As<Request>(request, Kind::kRequest);
+        if (!r) return false;
+        long curlScheme = 0;
+        switch (scheme) {
+            case kHttpAuthBasic:
+                curlScheme = CURLAUTH_BASIC;
+                break;
+            case kHttpAuthDigest:
+                curlScheme = CURLAUTH_DIGEST;
+                break;
+            case kHttpAuthNtlm:
+                if (features_ & CURL_VERSION_NTLM) curlScheme = CURLAUTH_NTLM;
+                break;
+            case kHttpAuthNegotiate:
+                if (features_ & CURL_VERSION_SPNEGO) curlScheme = CURLAUTH_NEGOTIATE;
+                break;
+            default:
+                break;
+        }
+        if (curlScheme == 0) return Fail(kErrorInvalidParameter);
+        if (target == kHttpAuthTargetServer) {
+            r->serverAuth = curlScheme;
+            r->serverUser = ToUtf8(user);
+            r->serverPassword = ToUtf8(password);
+        } else if (target == kHttpAuthTargetProxy) {
+            r->proxyAuth = curlScheme;
+            r->proxyUser = ToUtf8(user);
+            r->proxyPassword = ToUtf8(password);
+        } else {
+            return Fail(kErrorInvalidParameter);
+        }
+        return true;
+    }
+
+    bool SendRequest(HttpHandle request, const std::wstring& headers, const void* optional,
+                     uint32_t optionalLength, uint32_t totalLength) override {
+        Request* r = As<Request>(request, Kind::kRequest);
+        if (!r) return false;
+        if (optionalLength > totalLength || (optionalLength && !optional)) return Fail(kErrorInvalidParameter);
+        // The entity goes out whole with the request; streaming the rest later is not offered.
+        if (optionalLength != totalLength) return Fail(kErrorInvalidParameter);
+        r->ResetOutcome();
+        if (!IsValidHost(r->host)) return Fail(kErrorHttpNameNotResolved);
+        try {
+            return Perform(*r, ToUtf8(headers), optional, optionalLength);
+        } catch (const std::bad_alloc&) {
+            return Fail(kErrorNotEnoughMemory);
+        }
+    }
+
+    bool ReceiveResponse(HttpHandle request) override {
+        Request* r = As<Request>(request, Kind::kRequest);
+        if (!r) return false;
+        if (!r->sent) return Fail(kErrorHttpIncorrectHandleState);
+        if (!r->received) return Fail(r->receiveError);
+        return true;
+    }
+
+    bool QueryStatusCode(HttpHandle request, uint32_t* status) override {
+        Request* r = As<Request>(request, Kind::kRequest);
+        if (!r) return false;
+        if (!status) return Fail(kErrorInvalidParameter);
+        if (!r->received) return Fail(kErrorHttpIncorrectHandleState);
+        *status = r->status;
+        return true;
+    }
+
+    bool QueryRawHeaders(HttpHandle request, wchar_t* buffer, uint32_t* bufferBytes) override {
+        Request* r = As<Request>(request, Kind::kRequest);
+        if (!r) return false;
+        if (!bufferBytes) return Fail(kErrorInvalidParameter);
+        if (!r->received) return Fail(kErrorHttpIncorrectHandleState);
+        const size_t chars = r->headerBlock.size();
+        const size_t needed = (chars + 1) * sizeof(wchar_t);
+        if (needed > UINT32_MAX) return Fail(kErrorNotEnoughMemory);
+        if (!buffer || *bufferBytes < needed) {
+            *bufferBytes = static_cast<uint32_t>(needed);
+            return Fail(kErrorInsufficientBuffer);
+        }
+        // Header bytes are taken one to one as characters, which keeps any byte value intact.
+        for (size_t i = 0; i < chars; ++i) buffer[i] = static_cast<unsigned char>(r->headerBlock[i]);
+        buffer[chars] = L'\0';
+        *bufferBytes = static_cast<uint32_t>(chars * sizeof(wchar_t));
+        return true;
+    }
+
+    bool QueryAuthSchemes(HttpHandle request, uint32_t* supported, uint32_t* first, uint32_t* target) override {
+        Request* r = As<Request>(request, Kind::kRequest);
+        if (!r) return false;
+        if (!supported || !first || !target) return Fail(kErrorInvalidParameter);
+        if (!r->received) return Fail(kErrorHttpIncorrectHandleState);
+        const char* name = nullptr;
+        if (r->status == 401) {
+            name = "www-authenticate:";
+            *target = kHttpAuthTargetServer;
+        } else if (r->status == 407) {
+            name = "proxy-authenticate:";
+            *target = kHttpAuthTargetProxy;
+        } else {
+            return Fail(kErrorInvalidOperation);
+        }
+        bool found = false;
+        *supported = 0;
+        *first = 0;
+        size_t pos = 0;
+        while (pos < r->headerBlock.size()) {
+            size_t end = r->headerBlock.find("\r\n", pos);
+            if (end == std::string::npos) end = r->headerBlock.size();
+            const std::string line = r->headerBlock.substr(pos, end - pos);
+            pos = end + 2;
+            if (!StartsWithNoCase(line, name)) continue;
+            found = true;
+            ParseChallenges(line.substr(std::strlen(name)), supported, first);
+        }
+        if (!found) return Fail(kErrorInvalidOperation);
+        return true;
+    }
+
+    bool QueryDataAvailable(HttpHandle request, uint32_t* available) override {
+        Request* r = As<Request>(request, Kind::kRequest);
+        if (!r) return false;
+        if (!available) return Fail(kErrorInvalidParameter);
+        if (!r->received) return Fail(kErrorHttpIncorrectHandleState);
+        const size_t remaining = r->body.size() - r->bodyRead;
+        if (remaining > 0) {
+            *available = static_cast<uint32_t>(std::min<size_t>(remaining, kChunk));
+            return true;
+        }
+        std::string().swap(r->body);
+        r->bodyRead = 0;
+        *available = 0;
+        if (r->bodyError) return Fail(r->bodyError);
+        return true;
+    }
+
+    bool ReadData(HttpHandle request, void* buffer, uint32_t toRead, uint32_t* read) override {
+        Request* r = As<Request>(request, Kind::kRequest);
+        if (!r) return false;
+        if (!read || (toRead && !buffer)) return Fail(kErrorInvalidParameter);
+        if (!r->received) return Fail(kErrorHttpIncorrectHandleState);
+        const size_t remaining = r->body.size() - r->bodyRead;
+        if (remaining == 0 && r->bodyError && toRead) return Fail(r->bodyError);
+        const size_t n = std::min<size_t>(remaining, toRead);
+        if (n) std::memcpy(buffer, r->body.data() + r->bodyRead, n);
+        r->bodyRead += n;
+        *read = static_cast<uint32_t>(n);
+        return true;
+    }
+
+    bool CloseHandle(HttpHandle handle) override {
+        if (!handle) return Fail(kErrorInvalidParameter);
+        delete static_cast<Handle*>(handle);
+        return true;
+    }
+
+    uint32_t LastError() override { return t_lastError; }
+
+private:
+    static constexpr size_t kChunk = 64 * 1024;
+
+    template <typename T>
+    static T* As(HttpHandle handle, Kind kind) {
+        if (!handle) {
+            Fail(kErrorInvalidParameter);
+            return nullptr;
+        }
+        Handle* h = static_cast<Handle*>(handle);
+        if (h->kind != kind) {
+            Fail(kErrorHttpIncorrectHandleType);
+            return nullptr;
+        }
+        return static_cast<T*>(h);
+    }
+
+    // Challenges and their parameters are separated by commas (outside quoted strings); an element
+    // begins with a scheme unless its first token is followed by '='.
+    static void ParseChallenges(const std::string& value, uint32_t* supported, uint32_t* first) {
+        std::string element;
+        bool quoted = false;
+        for (size_t i = 0;; ++i) {
+            if (i >= value.size()) {
+                AddScheme(element, supported, first);
+                return;
+            }
+            const char c = value[i];
+            if (quoted) {
+                if (c == '\\' && i + 1 < value.size()) ++i;
+                else if (c == '"') quoted = false;
+                continue;
+            }
+            if (c == '"') {
+                quoted = true;
+            } else if (c != ',') {
+                element += c;
+            } else {
+                AddScheme(element, supported, first);
+                element.clear();
+            }
+        }
+    }
+
+    static void AddScheme(const std::string& element, uint32_t* supported, uint32_t* first) {
+        size_t i = element.find_first_not_of(" \t");
+        if (i == std::string::npos) return;
+        const size_t end = element.find_first_of(" \t=", i);
+        std::string token = element.substr(i, end == std::string::npos ? std::string::npos : end - i);
+        const size_t next = end == std::string::npos ? std::string::npos : element.find_first_not_of(" \t", end);
+        if (next != std::string::npos && element[next] == '=') return;  // a parameter of the one before
+        for (char& c : token) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        uint32_t bit = 0;
+        if (token == "basic") bit = kHttpAuthBasic;
+        else if (token == "ntlm") bit = kHttpAuthNtlm;
+        else if (token == "passport1.4") bit = kHttpAuthPassport;
+        else if (token == "digest") bit = kHttpAuthDigest;
+        else if (token == "negotiate") bit = kHttpAuthNegotiate;
+        *supported |= bit;
+        if (*first == 0) *first = bit;
+    }
+
+    bool Perform(Request& r, const std::string& extraHeaders, const void* optional, uint32_t length) {
+        CURL* curl = curl_easy_init();
+        if (!curl) return Fail(kErrorNotEnoughMemory);
+
+        std::string url = (r.flags & kHttpFlagSecure) ? "https://" : "http://";
+        const bool literal6 = r.host.find(':') != std::string::npos && r.host[0] != '[';
+        url += literal6 ? "[" + r.host + "]" : r.host;
+        if (r.port != 0) url += ":" + std::to_string(r.port);
+        url += EscapeTarget(r.target);
+
+        // The caller's header lines go out unchanged; libcurl's own defaults that the platform would not
+        // send are removed unless the caller names them.
+        curl_slist* list = nullptr;
+        bool hasContentType = false, hasAccept = false, hasExpect = false;
+        size_t pos = 0;
+        while (pos < extraHeaders.size()) {
+            size_t end = extraHeaders.find('\n', pos);
+            if (end == std::string::npos) end = extraHeaders.size();
+            std::string line = extraHeaders.substr(pos, end - pos);
+            pos = end + 1;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.empty()) continue;
+            hasContentType = hasContentType || StartsWithNoCase(line, "content-type:");
+            hasAccept = hasAccept || StartsWithNoCase(line, "accept:");
+            hasExpect = hasExpect || StartsWithNoCase(line, "expect:");
+            list = curl_slist_append(list, line.c_str());
+        }
+        if (!hasContentType) list = curl_slist_append(list, "Content-Type:");
+        if (!hasAccept) list = curl_slist_append(list, "Accept:");
+        if (!hasExpect) list = curl_slist_append(list, "Expect:");
+        if (r.flags & kHttpFlagBypassProxyCache) {
+            list = curl_slist_append(list, "Pragma: no-cache");
+            list = curl_slist_append(list, "Cache-Control: no-cache");
+        }
+
+        Transfer t;
+        t.request = &r;
+        t.timeouts = CurrentHttpTimeouts();
+        t.uploadSize = length;
+
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, r.agent.c_str());
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+        curl_easy_setopt(curl, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+        curl_easy_setopt(curl, CURLOPT_HTTP_TRANSFER_DECODING, 1L);
+        curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.timeouts.connectMs));
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
+        curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &OnPrereq);
+        curl_easy_setopt(curl, CURLOPT_PREREQDATA, &t);
+        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+
+        const bool isGet = r.method == "GET";
+        const bool isHead = r.method == "HEAD";
+        if (isHead) {
+            curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        } else if (isGet && length == 0) {
+            curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+        } else {
+            if (r.method != "POST") curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, r.method.c_str());
+            if (length > 0 || r.method == "POST" || r.method == "PUT") {
+                curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(length));
+                curl_easy_setopt(curl, CURLOPT_POSTFIELDS, length ? static_cast<const char*>(optional) : "");
+            }
+        }
+        if (r.serverAuth) {
+            curl_easy_setopt(curl, CURLOPT_HTTPAUTH, r.serverAuth);
+            curl_easy_setopt(curl, CURLOPT_USERNAME, r.serverUser.c_str());
+            curl_easy_setopt(curl, CURLOPT_PASSWORD, r.serverPassword.c_str());
+        }
+        if (r.proxyAuth) {
+            curl_easy_setopt(curl, CURLOPT_PROXYAUTH, r.proxyAuth);
+            curl_easy_setopt(curl, CURLOPT_PROXYUSERNAME, r.proxyUser.c_str());
+            curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, r.proxyPassword.c_str());
+        }
+
+        const CURLcode rc = curl_easy_perform(curl);
+        curl_easy_cleanup(curl);
+        curl_slist_free_all(list);
+
+        uint32_t error = 0;
+        if (t.outOfMemory) error = kErrorNotEnoughMemory;
+        else if (rc != CURLE_OK) error = t.stalled ? kErrorHttpTimeout : MapCurlError(rc);
+        else if (!r.headersComplete || r.status == 0) error = kErrorHttpInvalidServerResponse;
+
+        if (r.headersComplete && r.status != 0) {
+            // The response stands; a failure after its headers cuts the body short.
+            r.sent = r.received = true;
+            r.bodyError = error;
+            return true;
+        }
+        const bool requestOut = t.connected && !t.stalledSending && rc != CURLE_SEND_ERROR &&
+                                rc != CURLE_COULDNT_CONNECT && rc != CURLE_COULDNT_RESOLVE_HOST &&
+                                rc != CURLE_COULDNT_RESOLVE_PROXY;
+        if (!requestOut) return Fail(error ? error : kErrorHttpInternal);
+        r.sent = true;
+        r.receiveError = error ? error : kErrorHttpInvalidServerResponse;
+        return true;
+    }
+
+    bool globalOk_ = false;
+    long features_ = 0;
+};
+
+}  // namespace
+
+IHttpBackend& SystemHttpBackend() {
+    static CurlHttpBackend backend;
+    return backend;
+}
+
+}  // namespace platform

@@ -1,0 +1,58 @@
+// The plug-in's only view of the calendar server: builds each request of the server's JSON interface, makes
+// one exchange and hands the records read from the answer to the calendar store.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "platform/HttpBackend.h"
+#include "platform/Sync.h"
+
+class MCalendarStore;
+class MCalendarVariable;
+
+class MCalendarRESTClient {
+public:
+    static constexpr int32_t kDefaultPort = 9256;
+
+    // The store receives every list read; it is not owned.
+    explicit MCalendarRESTClient(MCalendarStore* store);
+    virtual ~MCalendarRESTClient();
+    MCalendarRESTClient(const MCalendarRESTClient&) = delete;
+    MCalendarRESTClient& operator=(const MCalendarRESTClient&) = delete;
+
+    // Takes host and port from "[http://]host[:port]"; the port is 9256 unless one follows the colon.
+    void SetServerURL(const std::wstring& url);
+    std::wstring GetHost();
+    int32_t GetPort();
+
+    // The results say whether the exchange completed, whatever the status code; a list in the store is
+    // replaced only when the whole answer could be read.
+    bool TestConnection();
+    bool RefreshLocations();
+    bool RefreshVariables(int locationId);
+    // Today's actions, or from today to `lookaheadDays` days ahead when that is 2 or more.
+    void RefreshActions(int locationId, int lookaheadDays);
+    // The variable stays the caller's. False without sending when its JSON body cannot be built.
+    bool CreateVariable(int locationId, MCalendarVariable* variable);
+    bool UpdateVariable(int locationId, MCalendarVariable* variable);
+    // The location id is not used; the variable is named by its id alone.
+    bool DeleteVariable(int locationId, int variableId);
+
+    // Exchanges go through the platform's backend unless another one is given (tests).
+    void SetBackend(platform::IHttpBackend* backend);
+
+    // The request target of RefreshActions for a local date and time given as an instant.
+    static std::wstring ActionsPath(int locationId, int lookaheadDays, uint64_t localInstant);
+
+private:
+    class Exchange;
+    bool SendVariable(bool create, int locationId, MCalendarVariable* variable);
+
+    std::wstring host_;
+    int32_t port_ = kDefaultPort;
+    platform::MCriticalSection lock_;
+    MCalendarStore* store_;
+    std::atomic<platform::IHttpBackend*> backend_{nullptr};
+};

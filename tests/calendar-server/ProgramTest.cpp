@@ -1,0 +1,160 @@
+// The calendar-server program itself: options, the port it reports, persistence and a clean stop on signals.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "calendar/MCalendarStore.h"
+#include "server/MCalendarRESTClient.h"
+#include "support/LoopbackServer.h"
+
+extern char** environ;
+
+namespace {
+
+// One run of the program with its stdout and stderr on pipes.
+class Program {
+public:
+    explicit Program(std::vector<std::string> args) {
+        args.insert(args.begin(), CALENDAR_SERVER_PROGRAM);
+        int out[2], err[2];
+        if (pipe(out) != 0 || pipe(err) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, err[0]);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~Program() {
+        if (pid_ > 0 && status_ < 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+        if (err_ >= 0) close(err_);
+    }
+
+    // The first line on stdout, waiting at most `ms`.
+    std::string FirstLine(int ms = 5000) {
+        std::string line;
+        char c;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            if (read(out_, &c, 1) != 1 || c == '\n') break;
+            line += c;
+        }
+        return line;
+    }
+    // Exit status after waiting at most `ms`; -1 when still running.
+    int Wait(int ms = 5000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (status_ < 0 && std::chrono::steady_clock::now() < end) {
+            int raw = 0;
+            if (waitpid(pid_, &raw, WNOHANG) == pid_) status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return status_;
+    }
+    std::string Errors() {
+        std::string all;
+        char buffer[4096];
+        pollfd p{err_, POLLIN, 0};
+        while (poll(&p, 1, 100) > 0) {
+            const ssize_t n = read(err_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            all.append(buffer, static_cast<size_t>(n));
+        }
+        return all;
+    }
+    void Signal(int signal) { kill(pid_, signal); }
+    bool started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+    int status_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+};
+
+int PortOf(const std::string& line) {
+    const size_t colon = line.rfind(':');
+    return colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+}
+
+}  // namespace
+
+TEST(CalendarServerProgram, ReportsItsPortPersistsAndStopsCleanlyOnSigterm) {
+    ScopedEnv noProxy("http_proxy", nullptr);
+    char dir[] = "/tmp/calendar-server-program-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string path = std::string(dir) + "/data.json";
+    std::ofstream(path) << R"({"locations": [{"location_id": 3, "name": "Stage"}],
+                               "actions": [{"location_id": 3, "name": "Go", "macro": "Show", "date": "+90s",
+                                            "macro_action": 1}]})";
+    Program program({"--data", path, "--port", "0", "--persist"});
+    ASSERT_TRUE(program.started());
+    const std::string line = program.FirstLine();
+    const int port = PortOf(line);
+    ASSERT_GT(port, 0) << line;
+    EXPECT_EQ("http://127.0.0.1:" + std::to_string(port), line);
+
+    MCalendarStore store;
+    MCalendarRESTClient client(&store);
+    client.SetServerURL(L"127.0.0.1:" + std::to_wstring(port));
+    ASSERT_TRUE(client.RefreshLocations());
+    EXPECT_EQ("Stage", store.GetLocations()->GetFirst()->name);
+    MCalendarVariable show(0, 2, "Show");
+    EXPECT_TRUE(client.CreateVariable(3, &show));
+    client.RefreshActions(3, 2);
+    ASSERT_EQ(1, store.GetEvents()->GetCount());
+    EXPECT_EQ("Go", store.GetEvents()->GetFirst()->name);
+
+    program.Signal(SIGTERM);
+    EXPECT_EQ(0, program.Wait());
+    const std::string log = program.Errors();
+    EXPECT_NE(std::string::npos, log.find("127.0.0.1 POST /apiv1/variable 201")) << log;
+    EXPECT_NE(std::string::npos, log.find("127.0.0.1 GET /apiv1/location 200")) << log;
+
+    std::stringstream written;
+    written << std::ifstream(path).rdbuf();
+    EXPECT_NE(std::string::npos, written.str().find("\"Show\"")) << written.str();
+    std::remove(path.c_str());
+    rmdir(dir);
+}
+
+TEST(CalendarServerProgram, SigintStopsTheDemoServer) {
+    Program program({"--port", "0", "--bind", "127.0.0.1"});
+    ASSERT_GT(PortOf(program.FirstLine()), 0);
+    program.Signal(SIGINT);
+    EXPECT_EQ(0, program.Wait());
+}
+
+TEST(CalendarServerProgram, BadOptionsAndDataEndWithAnError) {
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"--port", "70000"}, {"--port", "12x"}, {"--bogus"}, {"--persist"}, {"--data"}}) {
+        Program program(args);
+        EXPECT_EQ(2, program.Wait()) << args[0];
+    }
+    Program missing({"--data", "/nonexistent/data.json", "--port", "0"});
+    EXPECT_EQ(1, missing.Wait());
+    EXPECT_NE(std::string::npos, missing.Errors().find("cannot read"));
+}

@@ -1,0 +1,116 @@
+// calendar-server: serves the calendar REST interface from a JSON data file.
+//
+//   calendar-server [--data FILE] [--port N] [--bind ADDRESS] [--persist]
+//
+// --port 0 picks a free port. The address served is printed on stdout ("http://ADDRESS:PORT"), one log line
+// per request goes to stderr, and SIGINT or SIGTERM stop the server cleanly.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "CalendarServer.h"
+#include "platform/Clock.h"
+
+namespace {
+
+// Served when no data file is given: one location with a few actions just ahead, for a quick demo.
+const char kDemoData[] = R"({
+  "locations": [{"location_id": 1, "name": "Main hall", "comment": "demo"}],
+  "variables": [{"variable_id": 1, "location_id": 1, "name": "Mode", "var_type": 4, "var_data": "Day,Night"}],
+  "actions": [
+    {"location_id": 1, "name": "Doors", "macro": "Open doors", "date": "+1m", "macro_action": 1},
+    {"location_id": 1, "name": "Night", "macro": "Mode", "date": "+2m", "macro_action": 2, "macro_data": "Night"}
+  ]
+})";
+
+int Usage(const char* message) {
+    std::cerr << "calendar-server: " << message << "\n"
+              << "usage: calendar-server [--data FILE] [--port N] [--bind ADDRESS] [--persist]\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string dataPath;
+    std::string bindAddress = "127.0.0.1";
+    long port = 9256;
+    bool persist = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--data" && hasValue) {
+            dataPath = argv[++i];
+        } else if (arg == "--port" && hasValue) {
+            char* end = nullptr;
+            port = std::strtol(argv[++i], &end, 10);
+            if (*argv[i] == '\0' || *end != '\0' || port < 0 || port > 65535) return Usage("bad port");
+        } else if (arg == "--bind" && hasValue) {
+            bindAddress = argv[++i];
+        } else if (arg == "--persist") {
+            persist = true;
+        } else {
+            return Usage(("unknown option " + arg).c_str());
+        }
+    }
+    if (persist && dataPath.empty()) return Usage("--persist needs --data");
+
+    calendar_server::CalendarServer calendar;
+    std::string error;
+    const uint64_t start = platform::LocalInstantNow();
+    const bool loaded = dataPath.empty() ? calendar.Load(kDemoData, start, &error)
+                                         : calendar.LoadFile(dataPath, start, &error);
+    if (!loaded) {
+        std::cerr << "calendar-server: " << error << "\n";
+        return 1;
+    }
+    if (persist) calendar.SetPersistPath(dataPath);
+
+    // Signals are taken by one waiting thread, never by a handler inside the server's threads.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    httplib::Server server;
+    calendar.Register(server, &std::cerr);
+    int bound = 0;
+    if (port == 0) {
+        bound = server.bind_to_any_port(bindAddress);
+    } else {
+        bound = server.bind_to_port(bindAddress, static_cast<int>(port)) ? static_cast<int>(port) : -1;
+    }
+    if (bound <= 0) {
+        std::cerr << "calendar-server: cannot listen on " << bindAddress << ":" << port << "\n";
+        return 1;
+    }
+    std::cout << "http://" << bindAddress << ":" << bound << std::endl;
+
+    std::atomic<bool> finished{false};
+    std::thread waiter([&] {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        // The accept loop may not run yet when the signal comes; stop it once it does.
+        while (!finished) {
+            server.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    const bool served = server.listen_after_bind();
+    finished = true;
+    // Wakes the waiter when the listener ended by itself (a signal already woke it otherwise; a second
+    // one stays pending and blocked until exit).
+    kill(getpid(), SIGTERM);
+    waiter.join();
+    std::cerr << "calendar-server: stopped\n";
+    return served ? 0 : 1;
+}
