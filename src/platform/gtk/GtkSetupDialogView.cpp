@@ -232,7 +232,8 @@ public:
             monitor = gdk_display_get_monitor_at_point(display, x_ + width_ / 2, y_ + height_ / 2);
         }
         if (!monitor) monitor = gdk_display_get_primary_monitor(display);
-        if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
+        if (!monitor && gdk_display_get_n_monitors(display) > 0)
+            monitor = gdk_display_get_monitor(display, 0);
         if (!monitor) return false;
         GdkRectangle work;
         gdk_monitor_get_workarea(monitor, &work);
@@ -368,8 +369,8 @@ private:
     void ApplyStyle() {
         std::ostringstream css;
         const std::string self = std::string("#") + kWindowName;
-        css << self << ", " << self << " * { font-family: " << kFontFamily << "; font-size: " << layout_.pointSize
-            << "pt; }\n"
+        css << self << ", " << self << " * { font-family: " << kFontFamily
+            << "; font-size: " << layout_.pointSize << "pt; }\n"
             << self << " entry { min-height: 0; padding: 0 3px; }\n"
             << self << " button { min-height: 0; min-width: 0; padding: 0 2px; }\n"
             << self << " combobox button { padding: 0 4px; }\n"
@@ -491,20 +492,33 @@ private:
         return TRUE;
     }
 
-    static gboolean OnArrowsDraw(GtkWidget* widget, cairo_t* cr, gpointer) {
+    // Two stacked arrow buttons, in the theme's face and text colours or in neutral greys without a theme.
+    static gboolean OnArrowsDraw(GtkWidget* widget, cairo_t* cr, gpointer data) {
+        auto* link = static_cast<ControlLink*>(data);
+        const ui::VCThemeHelper& theme = link->view->presenter_->Theme();
+        const ui::UiBrush face{theme.IsReady() ? theme.FaceColour() : 0xE8E8E8u};
+        const ui::UiPen border{theme.IsReady() ? theme.BorderColour() : 0x9A9A9Au, 1};
+        const ZrkColour arrow = theme.IsReady() ? theme.TextColour() : 0x303030u;
         const int w = gtk_widget_get_allocated_width(widget);
         const int h = gtk_widget_get_allocated_height(widget);
-        GtkStyleContext* style = gtk_widget_get_style_context(widget);
-        gtk_style_context_save(style);
-        gtk_style_context_add_class(style, GTK_STYLE_CLASS_BUTTON);
-        gtk_render_background(style, cr, 0, 0, w, h / 2);
-        gtk_render_frame(style, cr, 0, 0, w, h / 2);
-        gtk_render_background(style, cr, 0, h / 2, w, h - h / 2);
-        gtk_render_frame(style, cr, 0, h / 2, w, h - h / 2);
-        const double size = std::max(4.0, std::min(w, h / 2) * 0.6);
-        gtk_render_arrow(style, cr, 0.0, (w - size) / 2.0, (h / 2 - size) / 2.0, size);
-        gtk_render_arrow(style, cr, G_PI, (w - size) / 2.0, h / 2 + (h - h / 2 - size) / 2.0, size);
-        gtk_style_context_restore(style);
+        CairoDrawContext dc(cr, widget);
+        dc.SelectBrush(&face);
+        dc.SelectPen(&border);
+        const ui::ScreenRect halves[2] = {{0, 0, w, h / 2}, {0, h / 2, w, h}};
+        for (int i = 0; i < 2; ++i) {
+            const ui::ScreenRect& r = halves[i];
+            dc.RoundRect(r, 4, 4);
+            const double cx = (r.left + r.right) / 2.0, cy = (r.top + r.bottom) / 2.0;
+            const double half = std::max(2.0, std::min(w, r.bottom - r.top) * 0.22);
+            cairo_set_source_rgb(cr, (arrow & 0xFF) / 255.0, ((arrow >> 8) & 0xFF) / 255.0,
+                                 ((arrow >> 16) & 0xFF) / 255.0);
+            const double tip = i == 0 ? -half / 1.5 : half / 1.5;
+            cairo_move_to(cr, cx - half, cy - tip);
+            cairo_line_to(cr, cx + half, cy - tip);
+            cairo_line_to(cr, cx, cy + tip);
+            cairo_close_path(cr);
+            cairo_fill(cr);
+        }
         return TRUE;
     }
 
@@ -615,7 +629,8 @@ private:
                 out << p.id << ": " << GetText(p.id, 2048) << "\n";
             }
         }
-        for (const auto& r : ranges_) out << "range " << r.first << ": " << r.second.first << ".." << r.second.second << "\n";
+        for (const auto& r : ranges_)
+            out << "range " << r.first << ": " << r.second.first << ".." << r.second.second << "\n";
     }
 
     CalendarSetupDialog* presenter_;
