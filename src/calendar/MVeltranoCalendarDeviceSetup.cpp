@@ -3,6 +3,7 @@
 #include <string>
 
 #include "calendar/MVeltranoCalendarDevice.h"
+#include "hostsync/KorrelRemote.h"
 #include "module/MVeltranoCalendarModule.h"
 #include "platform/TextConversion.h"
 #include "server/MCalendarRESTClient.h"
@@ -24,9 +25,8 @@ public:
 
     bool TestConnection() override { return module_ && module_->GetRESTClient()->TestConnection(); }
 
-    void EnumerateUserGroups(CalendarSetupDialog*) override {
-        // TODO(remote): the host's user groups through the remote access.
-        (void)remote_;
+    void EnumerateUserGroups(CalendarSetupDialog* dialog) override {
+        if (remote_) remote_->EnumerateUserGroups(dialog);
     }
 
     bool SyncGroup(const std::string&, int32_t) override {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hostsync/IKorrelRemoteCallback.h"
 #include "ui/ISetupDialogView.h"
 #include "ui/VCThemeHelper.h"
 #include "zrk/IMInterface.h"
@@ -43,7 +44,7 @@ public:
 
 }  // namespace ui
 
-class CalendarSetupDialog {
+class CalendarSetupDialog : public IKorrelRemoteCallback {
 public:
     // Longest address read from the address field.
     static constexpr size_t kMaxUrlChars = 1023;
@@ -81,7 +82,7 @@ public:
     int Show();
 
     // One user group of the host, added to the group list (the depth is not shown).
-    virtual void OnUserGroup(const char* name, int depth);
+    void OnUserGroup(const char* name, int depth) override;
 
     // Called by the view: the window exists and shows its controls.
     void OnInitDialog(ui::ISetupDialogView* view);
