@@ -1,17 +1,16 @@
 #include "server/MCalendarRESTClient.h"
 
-#include <cmath>
 #include <cwchar>
 #include <cwctype>
 #include <limits>
 #include <memory>
-#include <stdexcept>
 #include <nlohmann/json.hpp>
 
 #include "calendar/MCalendarEnumVariable.h"
 #include "calendar/MCalendarEvent.h"
 #include "calendar/MCalendarStore.h"
 #include "platform/Clock.h"
+#include "server/AnswerReader.h"
 #include "server/MHttpClient.h"
 
 using nlohmann::json;
@@ -21,135 +20,13 @@ namespace {
 const wchar_t kAgent[] = L"WinHttpClient";
 const wchar_t kJsonHeader[] = L"Content_Type: application/json";
 
-// ---- Lenient reading of answers -------------------------------------------------------------------------
-
-// A JSON number (or true / false) as a signed 32-bit integer. Integers keep their low 32 bits; fractions are
-// cut toward zero, and values that no 32-bit integer can hold become the platform's "indefinite" integer.
-int32_t ToInt32(const json& value) {
-    switch (value.type()) {
-        case json::value_t::number_integer:
-            return static_cast<int32_t>(static_cast<uint32_t>(value.get<int64_t>()));
-        case json::value_t::number_unsigned:
-            return static_cast<int32_t>(static_cast<uint32_t>(value.get<uint64_t>()));
-        case json::value_t::number_float: {
-            const double d = value.get<double>();
-            if (!std::isfinite(d) || d <= -2147483649.0 || d >= 2147483648.0) {
-                return std::numeric_limits<int32_t>::min();
-            }
-            return static_cast<int32_t>(d);
-        }
-        case json::value_t::boolean:
-            return value.get<bool>() ? 1 : 0;
-        default:
-            throw std::invalid_argument("not a number");
-    }
-}
-
-// Each field is read in its own guard: a missing key, a value of another type or an element that is not an
-// object leaves the field at its default.
-void ReadInt(const json& element, const char* key, int32_t& field) {
-    try {
-        field = ToInt32(element.at(key));
-    } catch (const std::exception&) {
-    }
-}
-
-void ReadText(const json& element, const char* key, std::string& field) {
-    try {
-        field = element.at(key).get<std::string>();
-    } catch (const std::exception&) {
-    }
-}
-
-// Parses the body and calls `each` for every element under `key`: the items of an array, the values of an
-// object, nothing for null, the value itself for any other scalar. A null root has no members; a root of
-// any other non-object type is a type error.
-template <class Each>
-void ForEachElement(const std::string& body, const char* key, Each each) {
-    const json root = json::parse(body, nullptr, true, false);
-    if (root.is_null()) return;
-    if (!root.is_object()) throw std::invalid_argument("answer is not an object");
-    const auto it = root.find(key);
-    if (it == root.end() || it->is_null()) return;
-    if (it->is_array() || it->is_object()) {
-        for (const json& element : *it) each(element);
-    } else {
-        each(*it);
-    }
-}
-
 // The store receives a list only once it is complete; until then the list and its records belong here.
-struct EventListOwner {
-    std::unique_ptr<CalendarEventList> list{new CalendarEventList()};
-};
-struct LocationListOwner {
-    std::unique_ptr<CalendarLocationList> list{new CalendarLocationList()};
-};
 struct VariableListOwner {
     std::unique_ptr<CalendarVariableList> list{new CalendarVariableList()};
     ~VariableListOwner() {
         if (list) list->DeleteAll();  // this list kind does not delete its records by itself
     }
 };
-
-void ReadLocations(const std::string& body, MCalendarStore* store) {
-    LocationListOwner owner;
-    ForEachElement(body, "locations", [&](const json& element) {
-        std::unique_ptr<MCalendarLocation> location(new MCalendarLocation());
-        ReadInt(element, "location_id", location->location_id);
-        ReadText(element, "comment", location->comment);
-        ReadText(element, "name", location->name);
-        owner.list->Add(location.get());
-        location.release();
-    });
-    store->SetLocations(owner.list.release());
-}
-
-void ReadActions(const std::string& body, MCalendarStore* store) {
-    EventListOwner owner;
-    ForEachElement(body, "calendaractions", [&](const json& element) {
-        std::unique_ptr<MCalendarEvent> event(new MCalendarEvent());
-        ReadText(element, "name", event->name);
-        ReadText(element, "macro", event->macro);
-        try {
-            const std::string date = element.at("date").get<std::string>();
-            if (!date.empty()) ParseEventTime(date.c_str(), event.get());
-        } catch (const std::exception&) {
-        }
-        ReadInt(element, "macro_action", event->macro_action);
-        ReadText(element, "macro_data", event->macro_data);
-        owner.list->Add(event.get());
-        event.release();
-    });
-    EventCompare compare;
-    owner.list->Sort(&compare, 0);
-    store->SetEvents(owner.list.release());
-}
-
-void ReadVariables(const std::string& body, int locationId, MCalendarStore* store) {
-    VariableListOwner owner;
-    ForEachElement(body, "variables", [&](const json& element) {
-        int32_t varType = 0;
-        std::string varData;
-        ReadInt(element, "var_type", varType);
-        ReadText(element, "var_data", varData);
-        std::unique_ptr<MCalendarVariable> variable;
-        if (varType == MCalendarVariable::kEnumType) {
-            std::unique_ptr<MCalendarEnumVariable> enumerated(new MCalendarEnumVariable());
-            enumerated->AppendItemsFromText(varData.c_str());
-            variable = std::move(enumerated);
-        } else {
-            variable.reset(new MCalendarVariable());
-        }
-        variable->var_type = varType;
-        ReadInt(element, "variable_id", variable->variable_id);
-        ReadText(element, "name", variable->name);
-        variable->location_id = locationId;
-        owner.list->push_back(variable.get());
-        variable.release();
-    });
-    store->SetVariables(owner.list.release());
-}
 
 // ---- Requests -------------------------------------------------------------------------------------------
 
@@ -229,10 +106,11 @@ bool MCalendarRESTClient::RefreshLocations() {
     try {
         Exchange x(*this);
         if (!x.client().HttpGet(L"/apiv1/location", L"", x.response)) return false;
+        // An unreadable answer leaves the store's list as it was; the exchange itself completed.
         try {
-            if (store_) ReadLocations(x.response.body, store_);
+            std::unique_ptr<CalendarLocationList> list(new CalendarLocationList());
+            if (store_ && ReadLocationsAnswer(x.response.body, list.get())) store_->SetLocations(list.release());
         } catch (const std::exception&) {
-            // An unreadable answer leaves the store's list as it was; the exchange itself completed.
         }
         return true;
     } catch (const std::exception&) {
@@ -240,12 +118,17 @@ bool MCalendarRESTClient::RefreshLocations() {
     }
 }
 
-bool MCalendarRESTClient::RefreshVariables(int locationId) {
+bool MCalendarRESTClient::RefreshVariables(int locationId, uint32_t* status) {
     bool ok = false;
+    if (status) *status = 0;
     try {
         Exchange x(*this);
         ok = x.client().HttpGet(Format(L"/apiv1/variable?locationid=%d", locationId), L"", x.response);
-        if (ok && store_) ReadVariables(x.response.body, locationId, store_);
+        if (status) *status = x.response.status;
+        VariableListOwner owner;
+        if (ok && store_ && ReadVariablesAnswer(x.response.body, locationId, owner.list.get())) {
+            store_->SetVariables(owner.list.release());
+        }
     } catch (...) {
     }
     return ok;
@@ -278,20 +161,27 @@ void MCalendarRESTClient::RefreshActions(int locationId, int lookaheadDays) {
     try {
         Exchange x(*this);
         const std::wstring path = ActionsPath(locationId, lookaheadDays, platform::LocalInstantNow());
-        if (x.client().HttpGet(path, L"", x.response) && store_) ReadActions(x.response.body, store_);
+        if (!x.client().HttpGet(path, L"", x.response) || !store_) return;
+        std::unique_ptr<CalendarEventList> list(new CalendarEventList());
+        if (!ReadActionsAnswer(x.response.body, list.get())) return;
+        EventCompare compare;
+        list->Sort(&compare, 0);
+        store_->SetEvents(list.release());
     } catch (...) {
     }
 }
 
-bool MCalendarRESTClient::CreateVariable(int locationId, MCalendarVariable* variable) {
-    return SendVariable(true, locationId, variable);
+bool MCalendarRESTClient::CreateVariable(int locationId, MCalendarVariable* variable, uint32_t* status) {
+    return SendVariable(true, locationId, variable, status);
 }
 
-bool MCalendarRESTClient::UpdateVariable(int locationId, MCalendarVariable* variable) {
-    return SendVariable(false, locationId, variable);
+bool MCalendarRESTClient::UpdateVariable(int locationId, MCalendarVariable* variable, uint32_t* status) {
+    return SendVariable(false, locationId, variable, status);
 }
 
-bool MCalendarRESTClient::SendVariable(bool create, int locationId, MCalendarVariable* variable) {
+bool MCalendarRESTClient::SendVariable(bool create, int locationId, MCalendarVariable* variable,
+                                       uint32_t* status) {
+    if (status) *status = 0;
     if (!variable) return false;
     try {
         json object;
@@ -300,18 +190,23 @@ bool MCalendarRESTClient::SendVariable(bool create, int locationId, MCalendarVar
         // Compact, members in key order, text as UTF-8; a name that is not UTF-8 fails here.
         const std::string body = object.dump();
         Exchange x(*this);
-        return create ? x.client().HttpPost(L"/apiv1/variable", kJsonHeader, body, x.response)
-                      : x.client().HttpPut(L"/apiv1/variable", kJsonHeader, body, x.response);
+        const bool ok = create ? x.client().HttpPost(L"/apiv1/variable", kJsonHeader, body, x.response)
+                               : x.client().HttpPut(L"/apiv1/variable", kJsonHeader, body, x.response);
+        if (status) *status = x.response.status;
+        return ok;
     } catch (const std::exception&) {
         return false;
     }
 }
 
-bool MCalendarRESTClient::DeleteVariable(int, int variableId) {
+bool MCalendarRESTClient::DeleteVariable(int, int variableId, uint32_t* status) {
+    if (status) *status = 0;
     try {
         Exchange x(*this);
         const std::wstring path = L"/apiv1/variable" + Format(L"/%d", variableId);
-        return x.client().HttpDelete(path, L"", std::string(), x.response);
+        const bool ok = x.client().HttpDelete(path, L"", std::string(), x.response);
+        if (status) *status = x.response.status;
+        return ok;
     } catch (const std::exception&) {
         return false;
     }

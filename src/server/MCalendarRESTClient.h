@@ -31,14 +31,16 @@ public:
     // replaced only when the whole answer could be read.
     bool TestConnection();
     bool RefreshLocations();
-    bool RefreshVariables(int locationId);
+    // The variable requests also give the status of the server's answer through `status` (may be null; 0
+    // when no answer arrived), so that a caller can tell a refusal from success.
+    bool RefreshVariables(int locationId, uint32_t* status = nullptr);
     // Today's actions, or from today to `lookaheadDays` days ahead when that is 2 or more.
     void RefreshActions(int locationId, int lookaheadDays);
     // The variable stays the caller's. False without sending when its JSON body cannot be built.
-    bool CreateVariable(int locationId, MCalendarVariable* variable);
-    bool UpdateVariable(int locationId, MCalendarVariable* variable);
+    bool CreateVariable(int locationId, MCalendarVariable* variable, uint32_t* status = nullptr);
+    bool UpdateVariable(int locationId, MCalendarVariable* variable, uint32_t* status = nullptr);
     // The location id is not used; the variable is named by its id alone.
-    bool DeleteVariable(int locationId, int variableId);
+    bool DeleteVariable(int locationId, int variableId, uint32_t* status = nullptr);
 
     // Exchanges go through the platform's backend unless another one is given (tests).
     void SetBackend(platform::IHttpBackend* backend);
@@ -48,7 +50,7 @@ public:
 
 private:
     class Exchange;
-    bool SendVariable(bool create, int locationId, MCalendarVariable* variable);
+    bool SendVariable(bool create, int locationId, MCalendarVariable* variable, uint32_t* status);
 
     std::wstring host_;
     int32_t port_ = kDefaultPort;

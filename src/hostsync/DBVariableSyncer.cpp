@@ -1,0 +1,138 @@
+#include "hostsync/DBVariableSyncer.h"
+
+#include <memory>
+#include <vector>
+
+#include "calendar/MCalendarEnumVariable.h"
+#include "calendar/MCalendarStore.h"
+#include "hostsync/KorrelRemote.h"
+#include "platform/Sync.h"
+#include "server/MCalendarRESTClient.h"
+#include "zrk/IEnumData.h"
+#include "zrk/IHostVariable.h"
+#include "zrk/IVariableManager.h"
+
+namespace {
+
+// One synchronisation at a time for the whole module: the worker's "Sync DB" and the setup dialog's
+// "Sync" button work on the same store and server table.
+platform::MCriticalSection& SyncLock() {
+    static platform::MCriticalSection lock;
+    return lock;
+}
+
+// The server took the request: the exchange completed with a 2xx status. Takes the status by address, so
+// that it is read only after the request has filled it in.
+bool Accepted(bool exchanged, const uint32_t* status) {
+    return exchanged && *status >= 200 && *status <= 299;
+}
+
+}  // namespace
+
+DBVariableSyncer::DBVariableSyncer(KorrelRemote* remote, MCalendarStore* store, MCalendarRESTClient* client,
+                                   int32_t locationId)
+    : remote_(remote), store_(store), client_(client), locationId_(locationId) {}
+
+DBVariableSyncer::~DBVariableSyncer() {
+    hostVariables_.DeleteAll();
+}
+
+void DBVariableSyncer::OnItem(const char* name, int kind, int32_t) {
+    if (!name) return;
+    if (kind != MCalendarVariable::kEnumType) {
+        hostVariables_.push_back(new MCalendarVariable(0, kind, name));
+        return;
+    }
+    IVariableManager* variables = remote_ ? remote_->GetVariableManager() : nullptr;
+    if (!variables) return;
+    IHostVariable* variable = variables->GetVariable(name);
+    if (!variable) return;
+    void* answer = nullptr;
+    if (variable->QueryInterface("IEnumData", &answer) != 0 || !answer) return;
+    IEnumData* items = static_cast<IEnumData*>(answer);
+    std::unique_ptr<MCalendarEnumVariable> record(new MCalendarEnumVariable(0, name));
+    const int count = items->GetItemCount();
+    for (int i = 0; i < count; ++i) {
+        const char* text = items->GetItemText(i);
+        record->values.push_back(text ? text : "");
+    }
+    hostVariables_.push_back(record.release());
+}
+
+bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
+    if (!group || !*group || !remote_ || !store_ || !client_) return false;
+    platform::MLock serialised(SyncLock());
+
+    // The host is asked first: a listing that cannot be had must not cost the server its variables, nor the
+    // store the list it shows.
+    if (!remote_->EnumerateVariablesChecked(group, this, 0)) {
+        hostVariables_.DeleteAll();
+        return false;
+    }
+
+    bool serverOk = true;
+    if (refreshFirst) {
+        uint32_t status = 0;
+        serverOk = Accepted(client_->RefreshVariables(locationId_, &status), &status);
+    }
+
+    // The working lists own nothing; the records stay in hostVariables_ until the result list takes them.
+    std::unique_ptr<CalendarVariableList> result(new CalendarVariableList());
+    std::vector<MCalendarVariable*> toCreate;
+    std::vector<MCalendarVariable*> toUpdate;
+    std::vector<int32_t> toDelete;
+    {
+        // The store's list may be replaced from another thread meanwhile; the accessor keeps the one read
+        // here alive. Only ids are carried out of this scope.
+        auto server = store_->AccessVariables();
+        for (MCalendarVariable* h : hostVariables_) {
+            const MCalendarVariable* match = nullptr;
+            for (const MCalendarVariable* s : *server) {
+                if (s->name == h->name) {
+                    match = s;
+                    break;
+                }
+            }
+            if (match && h->IsEqual(match)) {
+                result->push_back(h);
+            } else if (match) {
+                h->variable_id = match->variable_id;
+                h->location_id = match->location_id;
+                toUpdate.push_back(h);
+            } else {
+                h->location_id = locationId_;
+                toCreate.push_back(h);
+            }
+        }
+        for (const MCalendarVariable* s : *server) {
+            bool listed = false;
+            for (const MCalendarVariable* h : hostVariables_) {
+                if (h->name == s->name) {
+                    listed = true;
+                    break;
+                }
+            }
+            if (!listed) toDelete.push_back(s->variable_id);
+        }
+    }
+
+    for (MCalendarVariable* record : toCreate) {
+        uint32_t status = 0;
+        serverOk = Accepted(client_->CreateVariable(locationId_, record, &status), &status) && serverOk;
+        result->push_back(record);
+    }
+    for (MCalendarVariable* record : toUpdate) {
+        uint32_t status = 0;
+        serverOk = Accepted(client_->UpdateVariable(locationId_, record, &status), &status) && serverOk;
+        result->push_back(record);
+    }
+    for (int32_t id : toDelete) {
+        uint32_t status = 0;
+        serverOk = Accepted(client_->DeleteVariable(locationId_, id, &status), &status) && serverOk;
+    }
+
+    // Every host record is in the result list now; the store deletes them with that list.
+    hostVariables_.clear();
+    store_->SetVariables(result.release());
+    return serverOk;
+}
