@@ -3,6 +3,7 @@
 #include <string>
 
 #include "calendar/MVeltranoCalendarDevice.h"
+#include "hostsync/DBVariableSyncer.h"
 #include "hostsync/KorrelRemote.h"
 #include "module/MVeltranoCalendarModule.h"
 #include "platform/TextConversion.h"
@@ -29,9 +30,10 @@ public:
         if (remote_) remote_->EnumerateUserGroups(dialog);
     }
 
-    bool SyncGroup(const std::string&, int32_t) override {
-        // TODO(remote): the synchroniser over the remote access, the store and the REST client.
-        return false;
+    bool SyncGroup(const std::string& group, int32_t location) override {
+        if (!module_) return false;
+        DBVariableSyncer syncer(remote_, module_->GetStore(), module_->GetRESTClient(), location);
+        return syncer.Sync(group.c_str(), true);
     }
 
 private:
