@@ -44,14 +44,6 @@ bool StartToolkit() {
     // The host's locale stays as it is: numbers it prints must not change their decimal sign.
     gtk_disable_setlocale();
     state = gtk_init_check(nullptr, nullptr) ? 1 : 0;
-    if (state == 1) {
-        // The toolkit cannot be unloaded once started (it keeps types and handlers for the process's life),
-        // so it stays loaded even when the host unloads the plug-in.
-        dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_NODELETE);
-        dlopen("libgdk-3.so.0", RTLD_NOW | RTLD_NODELETE);
-        dlopen("libgobject-2.0.so.0", RTLD_NOW | RTLD_NODELETE);
-        dlopen("libglib-2.0.so.0", RTLD_NOW | RTLD_NODELETE);
-    }
     return state == 1;
 }
 
@@ -686,7 +678,13 @@ GtkSetupDialogViewFactory g_factory;
 
 // Installs the view while the library is loaded.
 struct Installer {
-    Installer() { ui::InstallSetupDialogViewFactory(&g_factory); }
+    Installer() {
+        // The toolkit cannot be unloaded safely once loaded (it keeps types and handlers for the process's
+        // life): it stays when the host unloads the plug-in.
+        for (const char* library : {"libgtk-3.so.0", "libgdk-3.so.0"})
+            dlopen(library, RTLD_NOW | RTLD_NODELETE);
+        ui::InstallSetupDialogViewFactory(&g_factory);
+    }
     ~Installer() {
         if (ui::SetupDialogViewFactory() == &g_factory) ui::InstallSetupDialogViewFactory(nullptr);
     }
