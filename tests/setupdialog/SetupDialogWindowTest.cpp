@@ -117,6 +117,13 @@ protected:
             << "leak:StartUp\nleak:libgtk-3\nleak:libgdk-3\nleak:libglib-2.0\nleak:libgobject-2.0\n"
                "leak:libgio-2.0\nleak:libfontconfig\nleak:libpango\nleak:libcairo\n"
                "leak:libX11\nleak:libatk\nleak:libharfbuzz\nleak:libgdk_pixbuf\n";
+        // The toolkit's libraries are not instrumented: their threads (font loading, the main context's
+        // workers) synchronise in ways the race detector cannot see.
+        threadSuppressions_ = prefix_ + ".tsan";
+        std::ofstream(threadSuppressions_)
+            << "race:libglib-2.0.so.0\nrace:libgobject-2.0.so.0\nrace:libgio-2.0.so.0\n"
+               "race:libfontconfig.so.1\nrace:libpango\nrace:libgtk-3.so.0\n"
+               "race:libgdk-3.so.0\nrace:libcairo.so.2\n";
     }
 
     // True when the virtual display can be used; otherwise the test is skipped, except in CI.
@@ -143,6 +150,7 @@ protected:
             "-u",
             "WAYLAND_DISPLAY",
             "LSAN_OPTIONS=suppressions=" + suppressions_ + ":print_suppressions=0",
+            "TSAN_OPTIONS=suppressions=" + threadSuppressions_,
             "NO_AT_BRIDGE=1",
             "GSETTINGS_BACKEND=memory",
             "GTK_THEME=Adwaita"};
@@ -166,6 +174,7 @@ protected:
     std::string xvfbRun_;
     std::string prefix_;
     std::string suppressions_;
+    std::string threadSuppressions_;
 };
 
 TEST_F(SetupDialogWindow, VerifyPickAndOkStoreTheSettings) {
