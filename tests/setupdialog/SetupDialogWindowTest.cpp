@@ -191,6 +191,12 @@ TEST_F(SetupDialogWindow, VerifyPickAndOkStoreTheSettings) {
                                      "dump " +
                                          before +
                                          "\n"
+                                         "tab 1\n"
+                                         "tab 1\n"
+                                         "tab 1\n"
+                                         "tab -1\n"
+                                         "tab -1\n"
+                                         "tab -1\n"
                                          "type 1001 5000\n"
                                          "arrow 1013 up\n"
                                          "arrow 1013 up\n"
@@ -229,6 +235,9 @@ TEST_F(SetupDialogWindow, VerifyPickAndOkStoreTheSettings) {
     EXPECT_NE(tested.find("1008: Connection Success\n"), std::string::npos) << tested;
     EXPECT_NE(tested.find("1002: [0] Alpha| Mid| Zeta|\n"), std::string::npos) << tested;
     EXPECT_NE(tested.find("1010: 3\n"), std::string::npos) << tested;
+    // Tab walks the layout's order (OK, Cancel, refresh period, ...) and back round to the last control.
+    EXPECT_NE(shown.find("focus: 0\n"), std::string::npos) << shown;
+    EXPECT_NE(tested.find("focus: 1011\n"), std::string::npos) << tested;
 
     const std::string png = ReadFile(shot);
     ASSERT_GT(png.size(), 8u) << "no screenshot at " << shot;

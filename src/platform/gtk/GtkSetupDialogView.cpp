@@ -130,6 +130,8 @@ public:
     int Run() {
         presenter_->OnInitDialog(this);
         gtk_widget_show_all(window_);
+        // As on the platform's dialogs whose set-up sets no focus, no control starts with it.
+        gtk_window_set_focus(GTK_WINDOW(window_), nullptr);
         StartScript();
         if (!ended_) {
             loop_ = g_main_loop_new(nullptr, FALSE);
@@ -340,8 +342,34 @@ private:
             g_object_set_data(G_OBJECT(widget), "zrk-y", GINT_TO_POINTER(y));
             if (c.id >= 0) widgets_[c.id] = widget;
             placed_.push_back(Placed{c.id, widget});
+            if (c.kind == "Button" || c.kind == "Edit") tabOrder_.push_back(widget);
+            if (c.kind == "ComboBox") tabOrder_.push_back(FocusTarget(widget));
         }
         ApplyStyle();
+    }
+
+    // The button inside a pick list, which is what takes the focus; the list itself when none is found.
+    static GtkWidget* FocusTarget(GtkWidget* combo) {
+        GtkWidget* button = FindToggle(combo);
+        if (!button) return combo;
+        gtk_widget_set_can_focus(button, TRUE);
+        return button;
+    }
+
+    static GtkWidget* FindToggle(GtkWidget* widget) {
+        if (GTK_IS_TOGGLE_BUTTON(widget)) return widget;
+        if (!GTK_IS_CONTAINER(widget)) return nullptr;
+        struct Search {
+            GtkWidget* found = nullptr;
+        } search;
+        gtk_container_forall(
+            GTK_CONTAINER(widget),
+            [](GtkWidget* child, gpointer data) {
+                auto* s = static_cast<Search*>(data);
+                if (!s->found) s->found = FindToggle(child);
+            },
+            &search);
+        return search.found;
     }
 
     Placed* Find(int id) {
@@ -425,7 +453,41 @@ private:
             view->Command(ui::kIdOk, 0);
             return TRUE;
         }
+        if (event->keyval == GDK_KEY_Tab || event->keyval == GDK_KEY_ISO_Left_Tab ||
+            event->keyval == GDK_KEY_KP_Tab) {
+            const bool back = event->keyval == GDK_KEY_ISO_Left_Tab || (event->state & GDK_SHIFT_MASK);
+            view->MoveFocus(back ? -1 : +1);
+            return TRUE;
+        }
         return FALSE;
+    }
+
+    // Tab walks the controls in layout order, as the platform's dialogs do, not by their position.
+    void MoveFocus(int step) {
+        if (tabOrder_.empty()) return;
+        GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window_));
+        int current = -1;
+        for (size_t i = 0; i < tabOrder_.size(); ++i) {
+            if (focus && (focus == tabOrder_[i] || gtk_widget_is_ancestor(focus, tabOrder_[i]))) {
+                current = static_cast<int>(i);
+                break;
+            }
+        }
+        const int count = static_cast<int>(tabOrder_.size());
+        int next = current < 0 ? (step > 0 ? 0 : count - 1) : current;
+        for (int tries = 0; tries < count; ++tries) {
+            if (current >= 0 || tries > 0) next = (next + step + count) % count;
+            GtkWidget* candidate = tabOrder_[next];
+            if (!gtk_widget_is_sensitive(candidate) || !gtk_widget_get_visible(candidate)) continue;
+            // A pick list takes the focus on the button inside it.
+            if (gtk_widget_get_can_focus(candidate)) {
+                gtk_widget_grab_focus(candidate);
+            } else {
+                gtk_widget_child_focus(candidate, GTK_DIR_TAB_FORWARD);
+            }
+            GtkWidget* now = gtk_window_get_focus(GTK_WINDOW(window_));
+            if (now && (now == candidate || gtk_widget_is_ancestor(now, candidate))) return;
+        }
     }
 
     static gboolean OnEditKey(GtkWidget*, GdkEventKey* event, gpointer data) {
@@ -523,7 +585,8 @@ private:
     }
 
     // --- test hook: actions read from the file named by ZRK_SETUP_DIALOG_SCRIPT, one a line:
-    //   type ID TEXT | click ID | pick ID TEXT | arrow ID up|down | wait MS | screenshot PATH | dump PATH
+    //   type ID TEXT | click ID | pick ID TEXT | arrow ID up|down | tab 1|-1 | wait MS | screenshot PATH |
+    //   dump PATH
     // Each runs from the main loop as a user's action would, after the previous one has finished.
     void StartScript() {
         const char* path = std::getenv(kScriptVariable);
@@ -576,6 +639,8 @@ private:
                     break;
                 }
             }
+        } else if (verb == "tab") {
+            MoveFocus(id < 0 ? -1 : +1);
         } else if (verb == "arrow") {
             StepArrows(id, rest == "down" ? -1 : +1);
         } else if (verb == "wait") {
@@ -602,6 +667,12 @@ private:
     void Dump(const std::string& path) {
         std::ofstream out(path, std::ios::app);
         out << "title: " << gtk_window_get_title(GTK_WINDOW(window_)) << "\n";
+        GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window_));
+        int focusId = 0;
+        for (const auto& p : placed_) {
+            if (focus && (focus == p.widget || gtk_widget_is_ancestor(focus, p.widget))) focusId = p.id;
+        }
+        out << "focus: " << focusId << "\n";
         out << "size: " << width_ << "x" << height_ << " at " << x_ << "," << y_ << "\n";
         for (const auto& p : placed_) {
             if (p.id < 0) continue;
@@ -635,6 +706,7 @@ private:
     GMainLoop* loop_ = nullptr;
     std::map<int, GtkWidget*> widgets_;
     std::vector<Placed> placed_;
+    std::vector<GtkWidget*> tabOrder_;  // the controls Tab reaches, in layout order
     std::vector<std::unique_ptr<ControlLink>> links_;
     std::map<int, std::pair<int, int>> ranges_;
     std::map<int, int> buddies_;   // up-down id -> field id
