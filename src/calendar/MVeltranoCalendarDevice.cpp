@@ -6,6 +6,7 @@
 #include <new>
 
 #include "framework/MThreadTimer.h"
+#include "hostsync/KorrelRemote.h"
 #include "module/MVeltranoCalendarModule.h"
 #include "platform/Clock.h"
 #include "platform/DeviceBitmap.h"
@@ -63,6 +64,7 @@ MVeltranoCalendarDevice::MVeltranoCalendarDevice(MVeltranoCalendarModule* module
         }
         variableManager_ = LookUpService<IVariableManager>(host, "IVariableManager");
     }
+    remote_ = new KorrelRemote(this, syncRemote_, asyncRemote_, variableManager_);
     JoinSharedTimer();
 }
 
@@ -70,6 +72,7 @@ MVeltranoCalendarDevice::~MVeltranoCalendarDevice() {
     // The worker and the timer both call into this object: neither may outlive its parts.
     EndWorker();
     LeaveSharedTimer();
+    delete remote_;
     if (syncRemote_ != nullptr) syncRemote_->Release();
     if (asyncRemote_ != nullptr) asyncRemote_->Release();
     if (module_ != nullptr) module_->OnDeviceDestroyed(this);
@@ -158,7 +161,9 @@ int ZRK_CALL MVeltranoCalendarDevice::GetRunState() {
 }
 
 int ZRK_CALL MVeltranoCalendarDevice::Start() {
-    // TODO(remote): Unsubscribe and Subscribe through the remote access.
+    // A fresh registration with the host; what it answers does not stop the start.
+    remote_->Unsubscribe();
+    remote_->Subscribe();
     SetOpened(true);
     SetRunning(true);
     pacing_.SetPeriod(kPacingPeriod);

@@ -136,13 +136,7 @@ public:
     MThread* GetWorker() { return &worker_; }
     MTimeout* GetPacingTimeout() { return &pacing_; }
 
-    // The timer all calendar devices share while at least one exists (null otherwise); for the tests.
-    static MThreadTimer* SharedTimer();
-
-protected:
-    // The setup dialog's seam. Runs the dialog modally with the settings of GetSettings, placed on the
-    // host's rectangle when one is given, and stores them back with SetSettings on OK. Returns 1 for OK;
-    // anything else counts as cancelled. See MVeltranoCalendarDeviceSetup.cpp.
+    // Where the host wants the setup dialog: centred on its rectangle when one is given.
     struct DialogPlacement {
         bool given = false;
         int left = 0, top = 0, right = 0, bottom = 0;
@@ -150,6 +144,14 @@ protected:
         int X(int width) const { return left + ((right - left) - width) / 2; }
         int Y(int height) const { return top + ((bottom - top) - height) / 2; }
     };
+
+    // The timer all calendar devices share while at least one exists (null otherwise); for the tests.
+    static MThreadTimer* SharedTimer();
+
+protected:
+    // The setup dialog's seam. Runs the dialog modally with the settings of GetSettings, placed on the
+    // host's rectangle when one is given, and stores them back with SetSettings on OK. Returns 1 for OK;
+    // anything else counts as cancelled. See MVeltranoCalendarDeviceSetup.cpp.
     int RunSetupDialog(const DialogPlacement& placement);
 
     // The scheduler's seam: one pass of the refresh cycle, the firing of due actions and a requested

@@ -18,12 +18,31 @@ struct Registry {
     int instanceCounter = 0;  // last number handed out; never reset while the library is loaded
 };
 
-Registry& TheRegistry() {
-    // Never destroyed: a device may outlive the library's static destructors (a host that releases its
-    // devices late), and must still be able to unregister.
+Registry*& RegistrySlot() {
+    // Made on first use, safely also when two host threads come at once.
     static Registry* registry = new Registry();
+    return registry;
+}
+
+Registry& TheRegistry() {
+    // Made again only should a device be created after the reclaim below.
+    Registry*& registry = RegistrySlot();
+    if (registry == nullptr) registry = new Registry();
     return *registry;
 }
+
+// When the library is unloaded (or the process ends) with no device alive, the registry goes with it, so
+// a host that loads and unloads the plug-in repeatedly loses nothing. With a device still alive it stays:
+// that device may be released later, after the static destructors, and must still be able to unregister.
+struct RegistryReclaim {
+    ~RegistryReclaim() {
+        Registry*& registry = RegistrySlot();
+        if (registry != nullptr && registry->liveCount == 0) {
+            delete registry;
+            registry = nullptr;
+        }
+    }
+} g_registryReclaim;
 
 char* CopyText(const char* text) {
     if (!text) return nullptr;

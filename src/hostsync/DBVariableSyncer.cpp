@@ -93,12 +93,16 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
                     break;
                 }
             }
-            if (match && h->IsEqual(match)) {
-                result->push_back(h);
-            } else if (match) {
+            if (match) {
+                // The host's record takes the server's place in the store: it keeps the server's identity,
+                // also when nothing is to be sent, so that a later update or deletion names the right row.
                 h->variable_id = match->variable_id;
                 h->location_id = match->location_id;
-                toUpdate.push_back(h);
+                if (h->IsEqual(match)) {
+                    result->push_back(h);
+                } else {
+                    toUpdate.push_back(h);
+                }
             } else {
                 h->location_id = locationId_;
                 toCreate.push_back(h);

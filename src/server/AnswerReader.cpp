@@ -37,7 +37,7 @@ struct Slot {
     std::string text;
 };
 
-struct FieldSpec {
+struct FieldDef {
     const char* key;
     bool isText;
 };
@@ -47,7 +47,7 @@ struct FieldSpec {
 struct LocationKind {
     using Record = MCalendarLocation;
     static constexpr const char* kListKey = "locations";
-    static constexpr FieldSpec kFields[] = {{"location_id", false}, {"comment", true}, {"name", true}};
+    static constexpr FieldDef kFields[] = {{"location_id", false}, {"comment", true}, {"name", true}};
     std::unique_ptr<Record> Build(Slot* s) const {
         std::unique_ptr<Record> r(new Record());
         if (s[0].set) r->location_id = s[0].number;
@@ -60,7 +60,7 @@ struct LocationKind {
 struct ActionKind {
     using Record = MCalendarEvent;
     static constexpr const char* kListKey = "calendaractions";
-    static constexpr FieldSpec kFields[] = {
+    static constexpr FieldDef kFields[] = {
         {"name", true}, {"macro", true}, {"date", true}, {"macro_action", false}, {"macro_data", true}};
     std::unique_ptr<Record> Build(Slot* s) const {
         std::unique_ptr<Record> r(new Record());
@@ -77,7 +77,7 @@ struct ActionKind {
 struct VariableKind {
     using Record = MCalendarVariable;
     static constexpr const char* kListKey = "variables";
-    static constexpr FieldSpec kFields[] = {
+    static constexpr FieldDef kFields[] = {
         {"var_type", false}, {"var_data", true}, {"variable_id", false}, {"name", true}};
     int locationId = 0;
     std::unique_ptr<Record> Build(Slot* s) const {

@@ -15,7 +15,7 @@
 
 using calendar_server::CalendarServer;
 using calendar_server::FormatLocalTime;
-using calendar_server::ParseDateSpec;
+using calendar_server::ParseActionDate;
 using calendar_server::ParseLocalTime;
 using nlohmann::json;
 
@@ -85,22 +85,22 @@ protected:
 TEST(CalendarServerDates, RelativeDatesCountFromTheStart) {
     const uint64_t start = At(2024, 12, 31, 23, 59, 0);
     uint64_t t = 0;
-    ASSERT_TRUE(ParseDateSpec("+90s", start, &t));
+    ASSERT_TRUE(ParseActionDate("+90s", start, &t));
     EXPECT_EQ("2025-01-01T00:00:30", FormatLocalTime(t));
-    ASSERT_TRUE(ParseDateSpec("+5m", start, &t));
+    ASSERT_TRUE(ParseActionDate("+5m", start, &t));
     EXPECT_EQ("2025-01-01T00:04:00", FormatLocalTime(t));
-    ASSERT_TRUE(ParseDateSpec("-1h", start, &t));
+    ASSERT_TRUE(ParseActionDate("-1h", start, &t));
     EXPECT_EQ("2024-12-31T22:59:00", FormatLocalTime(t));
-    ASSERT_TRUE(ParseDateSpec("+2d", start, &t));
+    ASSERT_TRUE(ParseActionDate("+2d", start, &t));
     EXPECT_EQ("2025-01-02T23:59:00", FormatLocalTime(t));
-    ASSERT_TRUE(ParseDateSpec("+0s", start, &t));
+    ASSERT_TRUE(ParseActionDate("+0s", start, &t));
     EXPECT_EQ(start, t);
-    ASSERT_TRUE(ParseDateSpec("2024-05-01T10:30:00", start, &t));
+    ASSERT_TRUE(ParseActionDate("2024-05-01T10:30:00", start, &t));
     EXPECT_EQ(At(2024, 5, 1, 10, 30), t);
     for (const char* bad : {"", "+", "+s", "90s", "+90", "+90x", "+9 0s", "+-5m", "-999999999999d",
                             "+999999999999d", "2024-05-01T10:30", "2024-13-01T00:00:00", "2024-05-01 10:30:00",
                             "2024-05-01T10:30:00Z", "tomorrow"}) {
-        EXPECT_FALSE(ParseDateSpec(bad, start, &t)) << bad;
+        EXPECT_FALSE(ParseActionDate(bad, start, &t)) << bad;
     }
     bool dateOnly = false;
     EXPECT_TRUE(ParseLocalTime("2024-02-29", &t, &dateOnly));
@@ -186,7 +186,8 @@ TEST_F(CalendarServerTest, BadRequestsGet400AndUnknownThings404WithAJsonError) {
     }
     // Nothing was changed by any of them.
     EXPECT_EQ(2u, calendar.Document()["variables"].size());
-    // One log line per request.
+    // One log line per request (written after each answer went out, so read once the server has stopped).
+    server.Stop();
     const std::string lines = log.str();
     EXPECT_EQ(sizeof cases / sizeof cases[0], static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n')));
     EXPECT_NE(std::string::npos, lines.find("127.0.0.1 DELETE /apiv1/variable/77 404"));

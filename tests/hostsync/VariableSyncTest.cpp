@@ -85,7 +85,7 @@ TEST_F(VariableSync, CreatesThenUpdatesAndTheStoreEndsWithTheHostsView) {
     EXPECT_EQ(R"({"location_id":7,"name":"Gamma","var_type":2,"variable_id":0})", requests[1].body);
     EXPECT_EQ("PUT", requests[2].method);
     EXPECT_EQ(R"({"location_id":7,"name":"Beta","var_type":1,"variable_id":12})", requests[2].body);
-    EXPECT_EQ((std::vector<std::string>{"Alpha:1:0:0", "Gamma:2:0:7", "Beta:1:12:7"}), Store());
+    EXPECT_EQ((std::vector<std::string>{"Alpha:1:11:7", "Gamma:2:0:7", "Beta:1:12:7"}), Store());
 }
 
 TEST_F(VariableSync, WithoutRefreshTheStoresListIsTheServersView) {
@@ -95,7 +95,19 @@ TEST_F(VariableSync, WithoutRefreshTheStoresListIsTheServersView) {
     host.services.SetGroup("Stage", {{"Alpha", "IntegerData"}});
     EXPECT_TRUE(Sync("Stage", false));
     EXPECT_EQ((std::vector<std::string>{"DELETE /apiv1/variable/12"}), server.Lines(true));
-    EXPECT_EQ((std::vector<std::string>{"Alpha:1:0:0"}), Store());
+    EXPECT_EQ((std::vector<std::string>{"Alpha:1:11:7"}), Store());
+
+    // An unchanged record keeps the server's id in the store, so a later change without a refresh
+    // updates that row and a later removal deletes it.
+    server.ClearRequests();
+    host.services.SetGroup("Stage", {{"Alpha", "StringData"}});
+    EXPECT_TRUE(Sync("Stage", false));
+    host.services.SetGroup("Stage", {});
+    EXPECT_TRUE(Sync("Stage", false));
+    const auto requests = server.Requests();
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ(R"({"location_id":7,"name":"Alpha","var_type":2,"variable_id":11})", requests[0].body);
+    EXPECT_EQ("DELETE /apiv1/variable/11", requests[1].method + " " + requests[1].path);
 }
 
 TEST_F(VariableSync, OnlyTheFirstOfSeveralServerRecordsOfOneNameIsMatched) {

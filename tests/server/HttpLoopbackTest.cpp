@@ -46,6 +46,8 @@ protected:
         server.server.Delete(R"(/apiv1/variable/(\d+))", echo);
         ASSERT_NE(0, server.Start());
     }
+    // Handlers may still run after a client gave up; they finish before the fixture's members go.
+    void TearDown() override { server.Stop(); }
 
     MHttpClient Client(int32_t port, std::wstring serverUser = L"", std::wstring serverPassword = L"",
                        std::wstring proxyUser = L"", std::wstring host = L"127.0.0.1") {
@@ -286,6 +288,7 @@ TEST_F(HttpLoopback, ServerThatNeverAnswersFailsAfterTheReceiveTimeOut) {
     const auto elapsed = std::chrono::steady_clock::now() - t0;
     SetHttpTimeoutsForTesting(nullptr);
     release.Set();
+    server.Stop();  // the handler waits on a local of this test
     EXPECT_FALSE(ok);
     EXPECT_EQ(0u, response.status);
     EXPECT_EQ(L"WinHttpReceiveResponse fails!", response.error);
@@ -309,6 +312,7 @@ TEST_F(HttpLoopback, BodyStalledHalfwayFailsAfterTheReceiveTimeOutAndKeepsWhatCa
     const bool ok = Client(server.port()).HttpGet(L"/stall", L"", response);
     SetHttpTimeoutsForTesting(nullptr);
     release.Set();
+    server.Stop();  // the handler waits on a local of this test
     EXPECT_TRUE(ok);
     EXPECT_EQ(200u, response.status);
     EXPECT_EQ("0123456789", response.body);

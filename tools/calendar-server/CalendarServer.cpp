@@ -101,7 +101,7 @@ bool ParseLocalTime(const std::string& text, uint64_t* instant, bool* dateOnly) 
     return true;
 }
 
-bool ParseDateSpec(const std::string& text, uint64_t startInstant, uint64_t* instant) {
+bool ParseActionDate(const std::string& text, uint64_t startInstant, uint64_t* instant) {
     if (text.empty() || (text[0] != '+' && text[0] != '-')) return ParseLocalTime(text, instant, nullptr);
     if (text.size() < 3 || text.size() > 14 || !AllDigits(text, 1, text.size() - 2)) return false;
     uint64_t unit = 0;
@@ -174,7 +174,7 @@ bool CalendarServer::Load(const std::string& text, uint64_t startInstant, std::s
         }
         uint64_t time = 0;
         if (!a.contains("date") || !a["date"].is_string() ||
-            !ParseDateSpec(a["date"].get<std::string>(), startInstant, &time)) {
+            !ParseActionDate(a["date"].get<std::string>(), startInstant, &time)) {
             return *error = "an action needs a date: YYYY-MM-DDThh:mm:ss or +90s, +5m, -1h, +2d", false;
         }
         for (const char* key : {"name", "macro", "macro_data"}) {

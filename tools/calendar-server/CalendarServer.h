@@ -21,7 +21,7 @@
 namespace calendar_server {
 
 // Reads an action date against the start instant (100 ns units since 1601, local time).
-bool ParseDateSpec(const std::string& text, uint64_t startInstant, uint64_t* instant);
+bool ParseActionDate(const std::string& text, uint64_t startInstant, uint64_t* instant);
 // Reads "YYYY-MM-DD" or "YYYY-MM-DDThh:mm:ss" exactly; false for anything else or an invalid date.
 bool ParseLocalTime(const std::string& text, uint64_t* instant, bool* dateOnly);
 // "YYYY-MM-DDThh:mm:ss".

@@ -93,7 +93,9 @@ int main(int argc, char** argv) {
         std::cerr << "calendar-server: cannot listen on " << bindAddress << ":" << port << "\n";
         return 1;
     }
-    std::cout << "http://" << bindAddress << ":" << bound << std::endl;
+    // An address with colons (IPv6) is bracketed, as in a URL.
+    const bool bracket = bindAddress.find(':') != std::string::npos;
+    std::cout << "http://" << (bracket ? "[" + bindAddress + "]" : bindAddress) << ":" << bound << std::endl;
 
     std::atomic<bool> finished{false};
     std::thread waiter([&] {

@@ -1,6 +1,5 @@
 #include "Session.h"
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -9,6 +8,7 @@
 
 #include "Host.h"
 #include "HostFile.h"
+#include "platform/SharedLibrary.h"
 
 namespace zrkhost {
 
@@ -29,22 +29,6 @@ std::string Trim(const std::string& s) {
     size_t end = s.find_last_not_of(" \t\r\n");
     return s.substr(begin, end - begin + 1);
 }
-
-// The plug-in library, closed when the session ends.
-class Library {
-public:
-    explicit Library(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
-    ~Library() {
-        if (handle_) dlclose(handle_);
-    }
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-    bool Loaded() const { return handle_ != nullptr; }
-    void* Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
-
-private:
-    void* handle_;
-};
 
 class Session {
 public:
@@ -246,10 +230,10 @@ int RunSession(const Options& options, std::istream& input, EventLog& log) {
     Host host(std::move(file), log, options.pendingMs);
     int code;
     {
-        Library library(path);
-        if (!library.Loaded()) {
-            const char* why = dlerror();
-            log.Error("cannot load the plug-in " + path + ": " + (why ? why : "unknown reason"));
+        // Closed when the session ends.
+        platform::SharedLibrary library(path);
+        if (!library.IsLoaded()) {
+            log.Error("cannot load the plug-in " + path + ": " + library.Error());
             return kExitPlugin;
         }
         auto entry = reinterpret_cast<ZrkEntryPointFn>(library.Symbol(ZRK_ENTRY_POINT_NAME));

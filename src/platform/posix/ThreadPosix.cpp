@@ -41,13 +41,22 @@ namespace platform {
 class ThreadHandle {
 public:
     ThreadHandle() { sem_init(&ack, 0, 0); }
-    ~ThreadHandle() { sem_destroy(&ack); }
+    ~ThreadHandle() {
+        // Nobody waited for the end: the system reclaims the thread by itself once it ends.
+        if (started && !joined) pthread_detach(thread);
+        sem_destroy(&ack);
+    }
     ThreadHandle(const ThreadHandle&) = delete;
     ThreadHandle& operator=(const ThreadHandle&) = delete;
 
     ThreadEntry entry = nullptr;
     void* argument = nullptr;
     pthread_t thread{};
+    bool started = false;
+    // The thread is joinable, so that a wait returns only when it has left the code of this module
+    // entirely (a plug-in may be unloaded right after). joinLock makes the one join.
+    std::mutex joinLock;
+    bool joined = false;
     // Guards the fields below and every signal or priority call aimed at the thread: while `alive` is
     // read true under it, the thread (and its system id) cannot be gone.
     std::mutex mutex;
@@ -199,7 +208,6 @@ ThreadRef ThreadCreate(ThreadEntry entry, void* argument, uint32_t stackSize) {
 
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0) return nullptr;
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     if (stackSize != 0) {
         // Like the platform's own reservation granularity, small requests are raised to 64 KiB.
         const size_t systemMin = static_cast<size_t>(PTHREAD_STACK_MIN);
@@ -218,6 +226,7 @@ ThreadRef ThreadCreate(ThreadEntry entry, void* argument, uint32_t stackSize) {
         return nullptr;
     }
     handle->thread = thread;
+    handle->started = true;
     handle->changed.wait(lock, [&] { return handle->tid != 0; });
     return handle;
 }
@@ -236,15 +245,32 @@ bool ThreadIsCurrent(const ThreadRef& thread) {
     return thread && ThreadSystemId(thread) == CurrentThreadSystemId();
 }
 
+namespace {
+
+// After the entry has returned, the thread only has its last few instructions to run: joining it waits for
+// those, so nothing of the thread is left in this module's code when a wait returns.
+void JoinEnded(ThreadHandle* handle) {
+    std::lock_guard<std::mutex> lock(handle->joinLock);
+    if (handle->joined) return;
+    pthread_join(handle->thread, nullptr);
+    handle->joined = true;
+}
+
+}  // namespace
+
 bool ThreadWaitExit(const ThreadRef& thread, uint32_t milliseconds) {
     if (!thread) return true;
-    std::unique_lock<std::mutex> lock(thread->mutex);
-    auto ended = [&] { return !thread->alive; };
-    if (milliseconds == kInfinite) {
-        thread->changed.wait(lock, ended);
-        return true;
+    {
+        std::unique_lock<std::mutex> lock(thread->mutex);
+        auto ended = [&] { return !thread->alive; };
+        if (milliseconds == kInfinite) {
+            thread->changed.wait(lock, ended);
+        } else if (!thread->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ended)) {
+            return false;
+        }
     }
-    return thread->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ended);
+    JoinEnded(thread.get());
+    return true;
 }
 
 bool ThreadHasExited(const ThreadRef& thread) {

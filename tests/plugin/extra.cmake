@@ -1,0 +1,11 @@
+# The plug-in library as the host loads it, the substitute host, and the reference server in-process.
+add_dependencies(${name} VeltranoCalendar)
+target_compile_definitions(${name} PRIVATE ZRK_PLUGIN_PATH="$<TARGET_FILE:VeltranoCalendar>")
+if(TARGET zrkhost)
+  add_dependencies(${name} zrkhost)
+  target_compile_definitions(${name} PRIVATE ZRKHOST_PATH="$<TARGET_FILE:zrkhost>")
+endif()
+if(TARGET calendar_server_core)
+  target_link_libraries(${name} PRIVATE calendar_server_core)
+  target_compile_definitions(${name} PRIVATE ZRK_HAVE_CALENDAR_SERVER=1)
+endif()
