@@ -28,7 +28,8 @@ const char kServerData[] = R"({
 })";
 
 const char kThemedHost[] = R"({
-  "groups": [{"name": "Stage", "items": []}, {"name": "Bar", "items": []}],
+  "variables": [{"name": "Volume", "type": "integer", "value": 5}],
+  "groups": [{"name": "Stage", "items": ["Volume"]}, {"name": "Bar", "items": []}],
   "theme": {"0": "#202830", "1": "#e0e0e0", "5": "#ffffff", "8": "#80a0c0", "11": "#304050", "12": "#5070a0"}
 })";
 
@@ -68,6 +69,7 @@ public:
         if (thread_.joinable()) thread_.join();
     }
     bool Ready() const { return loaded_ && port_ > 0; }
+    nlohmann::json Document() { return calendar_.Document(); }
     std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
 private:
@@ -109,12 +111,10 @@ protected:
         xvfbRun_ = FindOnPath("xvfb-run");
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         prefix_ = std::string(SETUP_DIALOG_OUTPUT_DIR) + "/" + info->name();
-        // The toolkit's own allocations live for the process; only the plug-in's leaks matter here. The
-        // device registry is made at start-up and kept for the process by design; once zrkhost has unloaded
-        // the plug-in, leak checking no longer sees the static that holds it.
+        // The toolkit's own allocations live for the process; only the plug-in's leaks matter here.
         suppressions_ = prefix_ + ".lsan";
         std::ofstream(suppressions_)
-            << "leak:StartUp\nleak:libgtk-3\nleak:libgdk-3\nleak:libglib-2.0\nleak:libgobject-2.0\n"
+            << "leak:libgtk-3\nleak:libgdk-3\nleak:libglib-2.0\nleak:libgobject-2.0\n"
                "leak:libgio-2.0\nleak:libfontconfig\nleak:libpango\nleak:libcairo\n"
                "leak:libX11\nleak:libatk\nleak:libharfbuzz\nleak:libgdk_pixbuf\n";
         // The toolkit's libraries are not instrumented: their threads (font loading, the main context's
@@ -181,7 +181,9 @@ TEST_F(SetupDialogWindow, VerifyPickAndOkStoreTheSettings) {
     if (!NeedDisplay()) GTEST_SKIP() << "xvfb-run not installed: the dialog's window is not tested";
     LoopbackCalendar server;
     ASSERT_TRUE(server.Ready());
-    const std::string before = prefix_ + ".before.txt", after = prefix_ + ".after.txt";
+    const std::string before = prefix_ + ".before.txt", verified = prefix_ + ".verified.txt";
+    const std::string after = prefix_ + ".after.txt";
+    std::remove(verified.c_str());
     const std::string shot = prefix_ + ".png";
     std::remove(before.c_str());
     std::remove(after.c_str());
@@ -201,7 +203,12 @@ TEST_F(SetupDialogWindow, VerifyPickAndOkStoreTheSettings) {
                                          "arrow 1013 up\n"
                                          "arrow 1013 up\n"
                                          "click 1007\n"
+                                         "dump " +
+                                         verified +
+                                         "\n"
                                          "pick 1002 Alpha\n"
+                                         "pick 1004 Stage\n"
+                                         "click 1011\n"
                                          "wait 200\n"
                                          "screenshot " +
                                          shot +
@@ -231,13 +238,24 @@ TEST_F(SetupDialogWindow, VerifyPickAndOkStoreTheSettings) {
     EXPECT_NE(shown.find("1002: [-1]\n"), std::string::npos) << shown;  // nothing read from the server yet
     EXPECT_NE(shown.find("range 1012: 1..1200\n"), std::string::npos) << shown;
     EXPECT_NE(shown.find("range 1013: 1..7\n"), std::string::npos) << shown;
+    const std::string connected = ReadFile(verified);
+    EXPECT_NE(connected.find("1008: Connection Success\n"), std::string::npos) << connected;
+    EXPECT_NE(connected.find("1002: [2] Alpha| Mid| Zeta|\n"), std::string::npos) << connected;  // Zeta is 1
     const std::string tested = ReadFile(after);
-    EXPECT_NE(tested.find("1008: Connection Success\n"), std::string::npos) << tested;
     EXPECT_NE(tested.find("1002: [0] Alpha| Mid| Zeta|\n"), std::string::npos) << tested;
     EXPECT_NE(tested.find("1010: 3\n"), std::string::npos) << tested;
     // Tab walks the layout's order (OK, Cancel, refresh period, ...) and back round to the last control.
     EXPECT_NE(shown.find("focus: 0\n"), std::string::npos) << shown;
     EXPECT_NE(tested.find("focus: 1011\n"), std::string::npos) << tested;
+
+    // Sync mirrored the picked host group into the picked location.
+    EXPECT_NE(tested.find("1008: Sync Success\n"), std::string::npos) << tested;
+    EXPECT_NE(shown.find("1004: [0] Bar| Stage|\n"), std::string::npos) << shown;
+    bool mirrored = false;
+    for (const auto& v : server.Document().value("variables", nlohmann::json::array())) {
+        if (v.value("name", "") == "Volume" && v.value("location_id", 0) == 2) mirrored = true;
+    }
+    EXPECT_TRUE(mirrored) << server.Document().dump();
 
     const std::string png = ReadFile(shot);
     ASSERT_GT(png.size(), 8u) << "no screenshot at " << shot;
