@@ -6,7 +6,7 @@ PACKAGES := g++ make cmake pkg-config libtinyxml-dev nlohmann-json3-dev libcurl4
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build test bench clean $(foreach p,debug release asan tsan,build-$(p) test-$(p))
+.PHONY: deps build test bench demo clean $(foreach p,debug release asan tsan,build-$(p) test-$(p))
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -33,6 +33,13 @@ test: test-debug test-asan
 
 bench: build-release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+# The plug-in in zrkhost against calendar-server with a calendar planned a few seconds ahead; about a
+# minute, or until Ctrl-C. Builds only the three programs it runs.
+demo: deps
+	@[ -f build/release/CMakeCache.txt ] || cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target VeltranoCalendar zrkhost calendar-server
+	@sh tools/demo/run-demo.sh build/release
 
 clean:
 	rm -rf build

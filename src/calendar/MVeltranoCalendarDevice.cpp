@@ -170,6 +170,7 @@ int ZRK_CALL MVeltranoCalendarDevice::Start() {
     // Nothing dated at or before the start is executed, and the first pass refreshes.
     lastCheckTime_.store(platform::LocalInstantNow());
     refreshRequested_.store(true);
+    scheduler_.OnStart(lastCheckTime_.load());
     worker_.Start(false);
     return kZrkOk;
 }
@@ -410,7 +411,7 @@ int MVeltranoCalendarDevice::OnTimer(uint32_t) {
 
 int MVeltranoCalendarDevice::Run(MThread* thread) {
     while (!thread->IsStopRequested()) {
-        if (WaitForCommand(kCommandWait)) {
+        if (WaitForCommand(SchedulerWaitMs())) {
             ExecutePending(thread);
             if (thread->IsStopRequested()) return 1;
         }

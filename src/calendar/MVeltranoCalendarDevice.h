@@ -17,6 +17,8 @@
 #include <mutex>
 #include <string>
 
+#include "calendar/CalendarActions.h"
+#include "calendar/CalendarScheduler.h"
 #include "framework/IThreadHandler.h"
 #include "framework/IThreadTimerHandler.h"
 #include "framework/MCommandManager.h"
@@ -158,6 +160,9 @@ protected:
     // synchronisation, made by the worker after the commands of each pass while the device is enabled.
     // See MVeltranoCalendarDeviceScheduler.cpp.
     void RunSchedulerPass();
+    // How long the worker's command wait may last: until the next action is due while the device is
+    // enabled (so that it fires on time), never longer than kCommandWait.
+    uint32_t SchedulerWaitMs();
 
     // Replaces each status variable handle by the host object's answer for its name; without a host
     // object the handles stay as they are.
@@ -176,6 +181,23 @@ protected:
     std::atomic<bool> enabled_{true};
 
 private:
+    // The device's side of the scheduler's decisions: the server, the event list, the host calls and the
+    // status variables. See MVeltranoCalendarDeviceScheduler.cpp.
+    class SchedulerLink : public ICalendarPassHost {
+    public:
+        explicit SchedulerLink(MVeltranoCalendarDevice* device) : device_(device) {}
+        int32_t RefreshPeriodMinutes() override;
+        void RefreshActions() override;
+        CalendarEventList* GetEvents() override;
+        void ExecuteAction(MCalendarEvent* event) override;
+        void UpdateEventVariables(MCalendarEvent* event, EventGroup group) override;
+        void WriteTimeOfDay(::StatusVariable which, uint64_t instant) override;
+        void Synchronise() override;
+
+    private:
+        MVeltranoCalendarDevice* device_;
+    };
+
     void JoinSharedTimer();
     void LeaveSharedTimer();
     // Stops the worker and waits for it; shared by Stop and the destructor.
@@ -197,4 +219,8 @@ private:
     KorrelRemote* remote_ = nullptr;
     mutable std::mutex settingsLock_;
     CalendarDeviceSettings settings_;
+    // The worker's: the status variables as the pass writes them, and the pass's decisions.
+    CalendarActions statusWriter_;
+    SchedulerLink schedulerLink_{this};
+    CalendarScheduler scheduler_{&schedulerLink_};
 };

@@ -1,0 +1,80 @@
+// The decisions of the device's worker pass: when to read the calendar again, which actions have come due,
+// what the status variables show, and when a synchronisation runs. Everything is decided from the instant
+// the pass is given, so the rules can be followed in virtual time; the device supplies the effects.
+//
+// Instants are local wall-clock times in 100 ns units since 1601 (platform/Clock.h), compared unsigned.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "calendar/CalendarActions.h"
+#include "calendar/CalendarEventList.h"
+
+// What a pass does to the world, supplied by the device.
+class ICalendarPassHost {
+public:
+    // The refresh period in minutes, read at every pass (the setup may change it at any time).
+    virtual int32_t RefreshPeriodMinutes() = 0;
+    // Reads the location's actions from the server and, when that succeeds, replaces the event list;
+    // returns when done. A failure keeps the previous list.
+    virtual void RefreshActions() = 0;
+    // The current event list, ordered by time; may be null. Only RefreshActions replaces it.
+    virtual CalendarEventList* GetEvents() = 0;
+    virtual void ExecuteAction(MCalendarEvent* event) = 0;
+    virtual void UpdateEventVariables(MCalendarEvent* event, EventGroup group) = 0;
+    // Writes "LastRefreshTime" or "NextRefreshTime" with the instant's time of day.
+    virtual void WriteTimeOfDay(StatusVariable which, uint64_t instant) = 0;
+    // Mirrors the host's variables into the server; the outcome is not the pass's concern.
+    virtual void Synchronise() = 0;
+
+protected:
+    ~ICalendarPassHost() = default;
+};
+
+class CalendarScheduler {
+public:
+    // One minute in instant units.
+    static constexpr int64_t kTicksPerMinute = 600000000LL;
+    // The longest a worker waits for commands between two passes.
+    static constexpr uint32_t kLongestWaitMs = 1000;
+
+    explicit CalendarScheduler(ICalendarPassHost* host) : host_(host) {}
+    CalendarScheduler(const CalendarScheduler&) = delete;
+    CalendarScheduler& operator=(const CalendarScheduler&) = delete;
+
+    // The device starts: nothing dated at or before `now` will be executed, and the first pass refreshes.
+    void OnStart(uint64_t now);
+
+    // Requests taken by the next enabled pass; callable from any thread.
+    void RequestRefresh() { refreshRequested_.store(true); }
+    void RequestSync() { syncRequested_.store(true); }
+    bool RefreshRequested() const { return refreshRequested_.load(); }
+    bool SyncRequested() const { return syncRequested_.load(); }
+
+    // One enabled pass at `now`: a new day, a refresh when due, the firing of every action come due since
+    // the last firing, and a requested synchronisation, in that order.
+    void Pass(uint64_t now);
+
+    // How long the worker may wait for commands after a pass, read at `now`: until the next action is due,
+    // never longer than kLongestWaitMs, 0 when it is due already.
+    uint32_t WaitMilliseconds(uint64_t now) const;
+
+    uint64_t LastRefreshTime() const { return lastRefreshTime_; }
+    uint64_t NextEventTime() const { return nextEventTime_; }
+    uint64_t LastCheckTime() const { return lastCheckTime_.load(); }
+    int LastDay() const { return lastDay_; }
+
+private:
+    void Refresh(uint64_t now, int day, int64_t period);
+    void Fire(uint64_t now);
+
+    ICalendarPassHost* host_;
+    std::atomic<bool> refreshRequested_{false};
+    std::atomic<bool> syncRequested_{false};
+    // Worker thread only, but for the start instant, which the host's Start sets.
+    uint64_t lastRefreshTime_ = 0;
+    uint64_t nextEventTime_ = 0;  // the next due action found at the last refresh or firing; 0: none
+    std::atomic<uint64_t> lastCheckTime_{0};  // upper end of the last firing window (or the start)
+    int lastDay_ = 0;  // day of the month of the last refresh; 0 makes the first pass a new day
+};
