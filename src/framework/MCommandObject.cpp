@@ -2,17 +2,7 @@
 
 #include <cstring>
 
-namespace {
-
-char* CopyText(const char* text) {
-    if (text == nullptr) return nullptr;
-    const size_t length = std::strlen(text);
-    char* copy = new char[length + 1];
-    std::memcpy(copy, text, length + 1);
-    return copy;
-}
-
-}  // namespace
+#include "framework/TextCopy.h"
 
 MCommandObject::MCommandObject(void* owner, int code, int subCode, ILockable* lock, int userValue)
     : MCommandObject(owner, code, subCode, nullptr, kDefaultCapacity, lock, userValue) {}

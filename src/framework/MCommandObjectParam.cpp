@@ -2,17 +2,7 @@
 
 #include <cstring>
 
-namespace {
-
-char* CopyText(const char* text) {
-    if (text == nullptr) return nullptr;
-    const size_t length = std::strlen(text);
-    char* copy = new char[length + 1];
-    std::memcpy(copy, text, length + 1);
-    return copy;
-}
-
-}  // namespace
+#include "framework/TextCopy.h"
 
 MCommandObjectParamBase::MCommandObjectParamBase(int type, const char* name)
     : type_(type), name_(CopyText(name)) {}

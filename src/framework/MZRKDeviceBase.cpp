@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "framework/MIDoubleList.h"
+#include "framework/TextCopy.h"
 #include "platform/Sync.h"
 
 namespace {
@@ -43,14 +44,6 @@ struct RegistryReclaim {
         }
     }
 } g_registryReclaim;
-
-char* CopyText(const char* text) {
-    if (!text) return nullptr;
-    size_t n = std::strlen(text);
-    char* copy = new char[n + 1];
-    std::memcpy(copy, text, n + 1);
-    return copy;
-}
 
 }  // namespace
 

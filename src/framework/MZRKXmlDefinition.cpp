@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "framework/TextCopy.h"
+
 MZRKXmlDefinition::~MZRKXmlDefinition() {
     delete[] text_;
 }
@@ -23,12 +25,7 @@ const char* MZRKXmlDefinition::GetText() {
 
 void MZRKXmlDefinition::SetText(const char* text) {
     // Copy first: `text` may point into the held text.
-    char* copy = nullptr;
-    if (text) {
-        size_t n = std::strlen(text);
-        copy = new char[n + 1];
-        std::memcpy(copy, text, n + 1);
-    }
+    char* copy = CopyText(text);
     delete[] text_;
     text_ = copy;
 }

@@ -119,7 +119,8 @@ TEST(ThreadTimer, AHandlerRemovedDuringAPassIsNotCalledAgain) {
 
 TEST(ThreadTimer, RemovalFromAnotherThreadWaitsForTheRunningPass) {
     CallLog log;
-    MThreadTimer timer(1, 1);
+    // A long interval: the remover, released at the end of the pass, must get the lock before the next one.
+    MThreadTimer timer(500, 1);
     LoggingHandler blocking(1, log);
     platform::MEvent inPass(true, false), release(true, false);
     std::atomic<bool> block{true};
