@@ -90,6 +90,8 @@ TEST_F(SoakServerTest, CorrectAndSlowAnswersCarryTheWholeListOthersNoReadableOne
     EXPECT_EQ(server_.CorrectAnswerTimes().size(), 2u);  // only the whole lists
     EXPECT_EQ(server_.ActionRequests(), 5);
     EXPECT_EQ(server_.RequestTimes().size(), 5u);
+    // Every exchange is over: none is open a while later.
+    EXPECT_EQ(server_.ExchangeOpenAt(platform::LocalInstantNow() + 10 * platform::kTicksPerSecond, 0), 0u);
 }
 
 TEST_F(SoakServerTest, SilentAnswerOutlastsTheClientAndStopWakesIt) {
@@ -97,6 +99,10 @@ TEST_F(SoakServerTest, SilentAnswerOutlastsTheClientAndStopWakesIt) {
     server_.Script({AnswerMode::kSilent});
     auto r = Get(200);
     EXPECT_FALSE(r);  // the client gave up waiting
+    // The exchange counts as open while the server holds it.
+    uint64_t asked = server_.RequestTimes().at(0);
+    EXPECT_EQ(server_.ExchangeOpenAt(platform::LocalInstantNow(), 0), asked);
+    EXPECT_EQ(server_.ExchangeOpenAt(asked - 1, 0), 0u);
     // Stopping does not wait out the hold.
     auto before = std::chrono::steady_clock::now();
     server_.Stop();

@@ -118,6 +118,21 @@ std::vector<uint64_t> SoakServer::CorrectAnswerTimes() {
     return correctTimes_;
 }
 
+uint64_t SoakServer::ExchangeOpenAt(uint64_t instant, uint64_t grace) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    uint64_t found = 0;
+    for (size_t i = 0; i < requestTimes_.size(); ++i) {
+        if (requestTimes_[i] > instant) continue;
+        if (doneTimes_[i] == 0 || doneTimes_[i] + grace >= instant) found = std::max(found, requestTimes_[i]);
+    }
+    return found;
+}
+
+void SoakServer::Done(size_t request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (request < doneTimes_.size()) doneTimes_[request] = platform::LocalInstantNow();
+}
+
 std::vector<uint64_t> SoakServer::RequestTimes() {
     std::lock_guard<std::mutex> lock(mutex_);
     return requestTimes_;
@@ -128,12 +143,14 @@ int SoakServer::ActionRequests() {
     return actionRequests_;
 }
 
-AnswerMode SoakServer::NextMode() {
+AnswerMode SoakServer::NextMode(size_t* request) {
     AnswerMode mode;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++actionRequests_;
+        *request = requestTimes_.size();
         requestTimes_.push_back(platform::LocalInstantNow());
+        doneTimes_.push_back(0);
         if (!script_.empty()) {
             mode = script_.front();
             script_.erase(script_.begin());
@@ -158,7 +175,8 @@ bool SoakServer::Pause(uint32_t ms) {
 }
 
 void SoakServer::AnswerActions(httplib::Response& response) {
-    AnswerMode mode = NextMode();
+    size_t request = 0;
+    AnswerMode mode = NextMode(&request);
     uint32_t a, b;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -170,23 +188,31 @@ void SoakServer::AnswerActions(httplib::Response& response) {
             response.set_content(body_, "application/json");
             // Handed over as soon as the handler returns; the small lead is within the checks' margins.
             CountAnswer(mode, true);
+            Done(request);
             break;
         case AnswerMode::kSlow: {
             // The whole body in pieces, with pauses adding up to 1 to 6 seconds: slow, but well inside the
             // client's time-outs, so it is a correct answer.
             uint32_t pieces = 4 + a % 8;
             uint32_t pauseMs = (slowLeastMs_ + b % slowSpreadMs_) / pieces;
-            response.set_content_provider(
-                body_.size(), "application/json",
-                [this, mode, pieces, pauseMs](size_t offset, size_t length, httplib::DataSink& sink) {
-                    size_t piece = std::max<size_t>(1, body_.size() / pieces);
-                    if (!Pause(pauseMs)) return false;
-                    size_t n = std::min(piece, length);
-                    // Counted as the last piece goes out, so that a client holding the whole list finds
-                    // it counted.
-                    if (offset + n == body_.size()) CountAnswer(mode, true);
-                    return sink.write(body_.data() + offset, n);
-                });
+            response.set_content_provider(body_.size(), "application/json",
+                                          [this, mode, pieces, pauseMs, request](size_t offset, size_t length,
+                                                                                 httplib::DataSink& sink) {
+                                              size_t piece = std::max<size_t>(1, body_.size() / pieces);
+                                              if (!Pause(pauseMs)) return false;
+                                              size_t n = std::min(piece, length);
+                                              // Counted as the last piece goes out, so that a client holding
+                                              // the whole list finds it counted.
+                                              if (offset + n == body_.size()) {
+                                                  CountAnswer(mode, true);
+                                                  Done(request);
+                                              }
+                                              if (!sink.write(body_.data() + offset, n)) {
+                                                  Done(request);  // the client is gone
+                                                  return false;
+                                              }
+                                              return true;
+                                          });
             break;
         }
         case AnswerMode::kGarbage: {
@@ -196,12 +222,14 @@ void SoakServer::AnswerActions(httplib::Response& response) {
             for (uint32_t i = 0, n = b % 4096; i < n; ++i) garbage += static_cast<char>(bytes() & 0xFF);
             response.set_content(garbage, "application/json");
             CountAnswer(mode, false);
+            Done(request);
             break;
         }
         case AnswerMode::kError500:
             response.status = 500;
             response.set_content("Internal Server Error", "text/plain");
             CountAnswer(mode, false);
+            Done(request);
             break;
         case AnswerMode::kTruncated: {
             // The full length announced, part of the body sent, then the connection closed.
@@ -213,12 +241,14 @@ void SoakServer::AnswerActions(httplib::Response& response) {
                                               return false;
                                           });
             CountAnswer(mode, false);
+            Done(request);
             break;
         }
         case AnswerMode::kSilent:
             // Nothing at all until the client has given up waiting.
             CountAnswer(mode, false);
             Pause(silentHoldMs_);
+            Done(request);
             response.status = 503;
             break;
         default:

@@ -69,11 +69,17 @@ public:
     std::vector<uint64_t> CorrectAnswerTimes();
     // The local instants at which requests for the actions arrived.
     std::vector<uint64_t> RequestTimes();
+    // The arrival of the latest request for the actions that was still being answered at `instant`, or had
+    // been answered less than `grace` before it; 0 when there is none. A slow or silent answer holds the
+    // device's worker that long.
+    uint64_t ExchangeOpenAt(uint64_t instant, uint64_t grace);
     int ActionRequests();
 
 private:
-    AnswerMode NextMode();
+    // The mode of the next answer and the request's number.
+    AnswerMode NextMode(size_t* request);
     void AnswerActions(httplib::Response& response);
+    void Done(size_t request);
     void CountAnswer(AnswerMode mode, bool whole);
     // Sleeps up to ms, or less when the server stops; false when it stopped.
     bool Pause(uint32_t ms);
@@ -97,6 +103,7 @@ private:
     std::vector<int> counts_;
     std::vector<uint64_t> correctTimes_;
     std::vector<uint64_t> requestTimes_;
+    std::vector<uint64_t> doneTimes_;  // per request: when its answer was handed over or given up; 0 open
     int actionRequests_ = 0;
 };
 

@@ -255,13 +255,16 @@ int main(int argc, char** argv) {
         return host.Write(command + "\n");
     };
 
-    // A Stop that took longer than a pass waited for the worker's exchange in progress: the last request
-    // for the actions before the stop.
+    // A stop written while the worker was in an exchange for the actions (or just after one): the pass that
+    // made it read the clock before asking and fires nothing due after that, and the stop is seen at the
+    // top of the next pass, so the actions that came due meanwhile are not the run's to fire. A Stop that
+    // took longer than a pass waited for such an exchange too.
     auto noteStall = [&](uint64_t stopAt, long ms) {
-        if (ms >= 0 && ms < 1500) return;
-        uint64_t from = 0;
-        for (uint64_t t : server.RequestTimes()) {
-            if (t <= stopAt) from = t;
+        uint64_t from = server.ExchangeOpenAt(stopAt, soak::kStopMargin);
+        if (from == 0 && (ms < 0 || ms >= 1500)) {
+            for (uint64_t t : server.RequestTimes()) {
+                if (t <= stopAt) from = t;
+            }
         }
         std::lock_guard<std::mutex> lock(state.mutex);  // the reader thread writes the ledger too
         if (from != 0) ledger.StopStalled(from);
