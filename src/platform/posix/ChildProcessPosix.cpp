@@ -14,17 +14,11 @@
 #include <sstream>
 
 #include "platform/ChildProcess.h"
+#include "platform/posix/Spawn.h"
 
 namespace platform {
 
-namespace {
-
-void CloseFd(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-}
-
-}  // namespace
+using posix::CloseFd;
 
 ChildProcess::~ChildProcess() {
     if (pid_ > 0) {
@@ -37,42 +31,16 @@ ChildProcess::~ChildProcess() {
 
 bool ChildProcess::Start(const std::string& path, const std::vector<std::string>& args, bool keepStderr) {
     if (pid_ > 0) return false;
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0) return false;
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        close(in[0]), close(in[1]);
-        return false;
-    }
-    std::vector<std::string> argvStore;
-    argvStore.push_back(path);
-    argvStore.insert(argvStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argvStore) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
     // A reader that is gone must not end the caller.
     signal(SIGPIPE, SIG_IGN);
-
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        if (!keepStderr) {
-            int devNull = open("/dev/null", O_WRONLY);
-            if (devNull >= 0) dup2(devNull, 2);
-        }
-        execv(path.c_str(), argv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    inFd_ = in[1];
-    outFd_ = out[0];
-    if (pid < 0) {
-        CloseFd(inFd_);
-        CloseFd(outFd_);
+    posix::SpawnedProgram program;
+    if (!posix::Spawn(path, args, keepStderr ? posix::ErrorOutput::kInherit : posix::ErrorOutput::kDiscard,
+                      &program)) {
         return false;
     }
-    pid_ = pid;
+    inFd_ = program.in;
+    outFd_ = program.out;
+    pid_ = program.pid;
     return true;
 }
 

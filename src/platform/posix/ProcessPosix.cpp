@@ -8,54 +8,19 @@
 #include <chrono>
 
 #include "platform/Process.h"
+#include "platform/posix/Spawn.h"
 
 namespace platform {
 
-namespace {
-
-void CloseFd(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-}
-
-}  // namespace
+using posix::CloseFd;
 
 ProcessResult RunProcess(const std::string& path, const std::vector<std::string>& args,
                          const std::string& input, uint32_t timeoutMs) {
     ProcessResult result;
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0) return result;
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        close(in[0]), close(in[1]);
-        return result;
-    }
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        close(in[0]), close(in[1]), close(out[0]), close(out[1]);
-        return result;
-    }
-    std::vector<std::string> argvStore;
-    argvStore.push_back(path);
-    argvStore.insert(argvStore.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argvStore) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        execv(path.c_str(), argv.data());
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    int inFd = in[1], outFd = out[0], errFd = err[0];
-    if (pid < 0) {
-        CloseFd(inFd), CloseFd(outFd), CloseFd(errFd);
-        return result;
-    }
+    posix::SpawnedProgram program;
+    if (!posix::Spawn(path, args, posix::ErrorOutput::kPipe, &program)) return result;
+    const pid_t pid = program.pid;
+    int inFd = program.in, outFd = program.out, errFd = program.err;
     result.started = true;
     fcntl(inFd, F_SETFL, O_NONBLOCK);
     // A writer that is gone must not end this process.
