@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #define FUZZ_CHECK(condition)                                                                  \
@@ -18,4 +20,12 @@
 // The input as a NUL-terminated text of exactly its own length, so that a read past the end is caught.
 inline std::string FuzzText(const uint8_t* data, size_t size) {
     return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+// A heap copy of exactly the input and its terminator: reading one byte too far is reported.
+inline std::unique_ptr<char[]> FuzzHeapText(const uint8_t* data, size_t size) {
+    std::unique_ptr<char[]> copy(new char[size + 1]);
+    std::memcpy(copy.get(), data, size);
+    copy[size] = '\0';
+    return copy;
 }

@@ -6,10 +6,7 @@
 #include "FuzzReply.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // A heap copy of exactly the input and its terminator: reading one byte too far is reported.
-    std::unique_ptr<char[]> copy(new char[size + 1]);
-    std::memcpy(copy.get(), data, size);
-    copy[size] = '\0';
+    const std::unique_ptr<char[]> copy = FuzzHeapText(data, size);
     const char* text = copy.get();
     CheckingConsumer consumer(77);
     bool read = korrel_reply::ReadUserGroups(text, &consumer);

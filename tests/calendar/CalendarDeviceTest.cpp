@@ -11,6 +11,7 @@
 #include "framework/MThreadTimer.h"
 #include "module/MVeltranoCalendarModule.h"
 #include "support/PluginTestHost.h"
+#include "support/Eventually.h"
 
 namespace {
 
@@ -18,23 +19,9 @@ using plugin_test::TestCallContext;
 using plugin_test::TestHostDevice;
 using plugin_test::TestRect;
 using plugin_test::TestRootHost;
+using plugin_test::kQuietSettings;
 
-// Port 1 on loopback refuses at once, so a refresh never waits for a peer.
-const char kQuietSettings[] =
-    "<DeviceData Version=\"1000\" Name=\"\"><Setup Local=\"1\" URL=\"http://127.0.0.1:1\" "
-    "RefreshPeriod=\"10\" "
-    "Lookahead=\"1\" LocationId=\"1\"/></DeviceData>";
 
-// Waits up to three seconds for `condition`.
-template <class Condition>
-bool Eventually(Condition condition) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 class CalendarDeviceTest : public ::testing::Test {
 protected:

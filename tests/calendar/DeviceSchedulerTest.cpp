@@ -9,27 +9,16 @@
 #include "calendar/MVeltranoCalendarDevice.h"
 #include "module/MVeltranoCalendarModule.h"
 #include "support/PluginTestHost.h"
+#include "support/Eventually.h"
 
 namespace {
 
 using plugin_test::TestCallContext;
 using plugin_test::TestHostDevice;
 using plugin_test::TestRootHost;
+using plugin_test::kQuietSettings;
 
-// Port 1 on loopback refuses at once, so a refresh never waits for a peer.
-const char kQuietSettings[] =
-    "<DeviceData Version=\"1000\" Name=\"\"><Setup Local=\"1\" URL=\"http://127.0.0.1:1\" "
-    "RefreshPeriod=\"10\" Lookahead=\"1\" LocationId=\"1\"/></DeviceData>";
 
-template <class Condition>
-bool Eventually(Condition condition, int ms = 3000) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 class DeviceSchedulerTest : public ::testing::Test {
 protected:

@@ -6,21 +6,12 @@
 
 #include "framework/MThread.h"
 #include "platform/Sync.h"
+#include "support/Eventually.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits up to five seconds for a condition; true when it came.
-template <typename Condition>
-bool Eventually(Condition condition) {
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (!condition()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // Runs until its thread is asked to stop, counting its rounds.
 class SpinningHandler : public IThreadHandler {

@@ -10,18 +10,10 @@
 #include "framework/MThreadTimer.h"
 #include "platform/ThreadPlatform.h"
 #include "support/FakeClock.h"
+#include "support/Eventually.h"
 
 namespace {
 
-template <typename Condition>
-bool Eventually(Condition condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 // Shared record of the calls of several handlers, in order.
 struct CallLog {

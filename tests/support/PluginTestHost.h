@@ -15,6 +15,12 @@
 
 namespace plugin_test {
 
+// Settings that point the device at a port on loopback that refuses at once, so a refresh never waits
+// for a peer.
+inline constexpr char kQuietSettings[] =
+    "<DeviceData Version=\"1000\" Name=\"\"><Setup Local=\"1\" URL=\"http://127.0.0.1:1\" "
+    "RefreshPeriod=\"10\" Lookahead=\"1\" LocationId=\"1\"/></DeviceData>";
+
 // A host variable that keeps what it was last set to.
 class TestHostVariable final : public IHostVariable {
 public:
