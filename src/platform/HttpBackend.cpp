@@ -9,6 +9,7 @@ const HttpTimeouts kDefaults;
 std::atomic<uint32_t> g_connectMs{kDefaults.connectMs};
 std::atomic<uint32_t> g_sendMs{kDefaults.sendMs};
 std::atomic<uint32_t> g_receiveMs{kDefaults.receiveMs};
+std::atomic<uint32_t> g_exchangeMs{kDefaults.exchangeMs};
 
 }  // namespace
 
@@ -17,6 +18,7 @@ void SetHttpTimeoutsForTesting(const HttpTimeouts* timeouts) {
     g_connectMs = t.connectMs;
     g_sendMs = t.sendMs;
     g_receiveMs = t.receiveMs;
+    g_exchangeMs = t.exchangeMs;
 }
 
 HttpTimeouts CurrentHttpTimeouts() {
@@ -24,6 +26,7 @@ HttpTimeouts CurrentHttpTimeouts() {
     t.connectMs = g_connectMs;
     t.sendMs = g_sendMs;
     t.receiveMs = g_receiveMs;
+    t.exchangeMs = g_exchangeMs;
     return t;
 }
 

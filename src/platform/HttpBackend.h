@@ -44,6 +44,10 @@ constexpr uint32_t kErrorHttpHeaderNotFound = 12150;
 constexpr uint32_t kErrorHttpInvalidServerResponse = 12152;
 constexpr uint32_t kErrorHttpSecureFailure = 12175;
 
+// The largest answer body an exchange takes in; a larger one fails the exchange. A backend that gathers
+// the answer before it is read stops gathering soon after this many bytes.
+constexpr uint32_t kHttpMaxBodyBytes = 32u << 20;
+
 class IHttpBackend {
 public:
     // Session with the user-agent text; the proxy is found by the platform itself.
@@ -85,11 +89,15 @@ protected:
 // The platform's backend, shared by every exchange of the process.
 IHttpBackend& SystemHttpBackend();
 
-// Stall limits of an exchange, in milliseconds. The product keeps the platform's defaults.
+// Limits of an exchange, in milliseconds. The first three bound each single wait (the product keeps the
+// platform's defaults); exchangeMs bounds the whole exchange from opening its request, whatever the server
+// does, so that an answer trickling in just fast enough to beat the waits cannot hold the caller without
+// end. It is the sum of the three waits: no exchange that a single wait's limit lets through is cut short.
 struct HttpTimeouts {
     uint32_t connectMs = 60000;
     uint32_t sendMs = 30000;
     uint32_t receiveMs = 30000;
+    uint32_t exchangeMs = 120000;
 };
 
 // Tests only: shortens the limits so that a stalled peer fails quickly; null restores the defaults.

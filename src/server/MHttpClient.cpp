@@ -7,6 +7,17 @@
 using platform::HttpHandle;
 using platform::IHttpBackend;
 
+namespace {
+
+const wchar_t kOutOfTime[] = L"Exchange time limit exceeded!";
+const wchar_t kBodyTooLarge[] = L"Response body exceeds the size limit!";
+
+bool Expired(std::chrono::steady_clock::time_point deadline) {
+    return std::chrono::steady_clock::now() >= deadline;
+}
+
+}  // namespace
+
 void MHttpResponse::Clear() {
     body.clear();
     headers.clear();
@@ -65,6 +76,8 @@ bool MHttpClient::Execute(const std::wstring& method, const std::wstring& path, 
                           const std::string& body, MHttpResponse& response) const {
     IHttpBackend& backend = *backend_;
     response.status = 0;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(platform::CurrentHttpTimeouts().exchangeMs);
 
     HttpHandle session = backend.Open(agent_);
     if (!session) {
@@ -82,7 +95,7 @@ bool MHttpClient::Execute(const std::wstring& method, const std::wstring& path, 
     HttpHandle request = backend.OpenRequest(connection, method, path, flags);
 
     // A request that cannot be opened ends the exchange without a message.
-    const bool ok = request ? RunAttempts(request, headers, body, response) : false;
+    const bool ok = request ? RunAttempts(request, headers, body, deadline, response) : false;
 
     if (request) backend.CloseHandle(request);
     backend.CloseHandle(connection);
@@ -91,12 +104,14 @@ bool MHttpClient::Execute(const std::wstring& method, const std::wstring& path, 
 }
 
 bool MHttpClient::RunAttempts(HttpHandle request, const std::wstring& headers, const std::string& body,
-                              MHttpResponse& response) const {
+                              Deadline deadline, MHttpResponse& response) const {
     IHttpBackend& backend = *backend_;
     bool ok = false;
     bool done = false;
     uint32_t lastStatus = 0;
     uint32_t proxyScheme = 0;
+    int challenges = 0;
+    int resends = 0;
 
     // The platform counts the entity in 32 bits; a larger one cannot be sent whole.
     if (body.size() > std::numeric_limits<uint32_t>::max()) {
@@ -106,6 +121,10 @@ bool MHttpClient::RunAttempts(HttpHandle request, const std::wstring& headers, c
     const uint32_t length = static_cast<uint32_t>(body.size());
 
     while (!done) {
+        if (Expired(deadline)) {
+            response.error = kOutOfTime;
+            return false;
+        }
         // An empty proxy user name means that proxy credentials are never given.
         if (proxyScheme != 0 && !proxyUser_.empty()) {
             if (!backend.SetCredentials(request, platform::kHttpAuthTargetProxy, proxyScheme, proxyUser_,
@@ -120,8 +139,12 @@ bool MHttpClient::RunAttempts(HttpHandle request, const std::wstring& headers, c
             ok = backend.ReceiveResponse(request);
             if (!ok) response.error = L"WinHttpReceiveResponse fails!";
         }
-        // The platform asks for the same request again (after a handshake step, for example).
-        if (!ok && backend.LastError() == platform::kErrorHttpResendRequest) continue;
+        // The platform asks for the same request again (after a handshake step, for example); a peer that
+        // keeps asking fails the exchange.
+        if (!ok && backend.LastError() == platform::kErrorHttpResendRequest && resends < kMaxResends) {
+            ++resends;
+            continue;
+        }
 
         if (ok) {
             ok = backend.QueryStatusCode(request, &response.status);
@@ -141,7 +164,7 @@ bool MHttpClient::RunAttempts(HttpHandle request, const std::wstring& headers, c
         }
 
         // Every response carries a body, challenges included; each attempt reads it afresh.
-        if (ok) ReadBody(request, response);
+        if (ok) ok = ReadBody(request, deadline, response);
 
         if (ok) {
             uint32_t supported = 0;
@@ -173,6 +196,8 @@ bool MHttpClient::RunAttempts(HttpHandle request, const std::wstring& headers, c
             } else {
                 done = true;
             }
+            // Server and proxy challenging by turns would go on for ever; the last challenge stands.
+            if (!done && ++challenges > kMaxChallengeRounds) done = true;
         }
         lastStatus = response.status;
         if (!ok) done = true;
@@ -180,21 +205,40 @@ bool MHttpClient::RunAttempts(HttpHandle request, const std::wstring& headers, c
     return ok;
 }
 
-void MHttpClient::ReadBody(HttpHandle request, MHttpResponse& response) const {
+bool MHttpClient::ReadBody(HttpHandle request, Deadline deadline, MHttpResponse& response) const {
     IHttpBackend& backend = *backend_;
-    response.body.clear();
+    std::string& body = response.body;
+    body.clear();
     for (;;) {
+        // A body trickling in just fast enough to beat each wait still ends with the exchange's time.
+        if (Expired(deadline)) {
+            response.error = kOutOfTime;
+            std::string().swap(body);
+            return false;
+        }
         uint32_t available = 0;
         if (!backend.QueryDataAvailable(request, &available)) {
             response.error = L"Error in WinHttpQueryDataAvailable: " + std::to_wstring(backend.LastError());
         }
-        if (available == 0) break;
-        std::string chunk(available, '\0');
+        if (available == 0) return true;
+        if (available > kMaxBodyBytes - body.size()) {
+            response.error = kBodyTooLarge;
+            std::string().swap(body);
+            return false;
+        }
+        // Read straight into the body, which grows by doubling but never beyond the limit.
+        const size_t before = body.size();
+        const size_t needed = before + available;
+        if (needed > body.capacity()) {
+            body.reserve(std::min<size_t>(kMaxBodyBytes, std::max(needed, body.capacity() * 2)));
+        }
+        body.resize(needed);
         uint32_t read = 0;
-        if (backend.ReadData(request, &chunk[0], available, &read)) {
-            // Only the bytes actually read belong to the body; the rest of the buffer is padding.
-            response.body.append(chunk.data(), std::min(read, available));
+        if (backend.ReadData(request, &body[before], available, &read)) {
+            // Only the bytes actually read belong to the body.
+            body.resize(before + std::min(read, available));
         } else {
+            body.resize(before);
             response.error = L"Error in WinHttpReadData: " + std::to_wstring(backend.LastError());
         }
     }

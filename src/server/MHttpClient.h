@@ -1,7 +1,10 @@
 // One complete HTTP exchange per call: open, send, answer challenges, read status, headers and the whole
-// body, close. Nothing survives between calls.
+// body, close. Nothing survives between calls. Every exchange is bounded whatever the server does: in
+// time (the platform's exchange limit on top of its per-wait limits), in the size of the body, and in the
+// number of sends.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -24,6 +27,13 @@ uint32_t ChooseAuthScheme(uint32_t supported);
 // The settings of one exchange, built by the caller for each call.
 class MHttpClient {
 public:
+    // Challenges answered with another send; the next challenge ends the exchange with its status.
+    static constexpr int kMaxChallengeRounds = 5;
+    // Sends repeated because the platform asked for it; the next such request fails the exchange.
+    static constexpr int kMaxResends = 3;
+    // The largest body taken in; a larger answer fails the exchange and the body is dropped.
+    static constexpr uint32_t kMaxBodyBytes = platform::kHttpMaxBodyBytes;
+
     MHttpClient(std::wstring host, int32_t port, bool secure, std::wstring agent, std::wstring proxyUser,
                 std::wstring proxyPassword, std::wstring serverUser, std::wstring serverPassword);
 
@@ -38,15 +48,19 @@ public:
     bool HttpDelete(const std::wstring& path, const std::wstring& headers, const std::string& body,
                     MHttpResponse& response) const;
 
-    // True when the last platform step succeeded, whatever the status code; the caller reads status.
+    // True when the last platform step succeeded, whatever the status code; the caller reads status. False
+    // also when the exchange ran out of time or the body out of room.
     bool Execute(const std::wstring& method, const std::wstring& path, const std::wstring& headers,
                  const std::string& body, MHttpResponse& response) const;
 
 private:
+    using Deadline = std::chrono::steady_clock::time_point;
+
     // Runs the attempts on an open request until one ends the exchange; returns ok.
     bool RunAttempts(platform::HttpHandle request, const std::wstring& headers, const std::string& body,
-                     MHttpResponse& response) const;
-    void ReadBody(platform::HttpHandle request, MHttpResponse& response) const;
+                     Deadline deadline, MHttpResponse& response) const;
+    // Reads the body straight into the response; false when it grew past the limit or time ran out.
+    bool ReadBody(platform::HttpHandle request, Deadline deadline, MHttpResponse& response) const;
 
     std::wstring host_;
     int32_t port_;

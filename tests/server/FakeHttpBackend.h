@@ -1,8 +1,10 @@
 // A backend that plays a script of responses, one per send, and logs every call it receives.
 #pragma once
 
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/HttpBackend.h"
@@ -28,6 +30,8 @@ struct FakeResponse {
     uint32_t supported = 0;
     uint32_t target = platform::kHttpAuthTargetServer;
     std::vector<FakeChunk> body;
+    std::string endless;       // when set, offered again and again after the chunks: a body without end
+    uint32_t readDelayMs = 0;  // each read waits this long first: a body trickling in
 };
 
 inline FakeResponse Answer(uint32_t status, std::string body = std::string(), uint32_t supported = 0) {
@@ -127,7 +131,7 @@ public:
     bool QueryDataAvailable(platform::HttpHandle, uint32_t* available) override {
         calls.push_back("Available");
         if (chunk_ >= current_.body.size()) {
-            *available = 0;
+            *available = static_cast<uint32_t>(current_.endless.size());
             return true;
         }
         if (current_.body[chunk_].availableFails) {
@@ -139,7 +143,10 @@ public:
     }
     bool ReadData(platform::HttpHandle, void* buffer, uint32_t toRead, uint32_t* read) override {
         calls.push_back("Read");
-        const FakeChunk& c = current_.body[chunk_++];
+        if (current_.readDelayMs)
+            std::this_thread::sleep_for(std::chrono::milliseconds(current_.readDelayMs));
+        const FakeChunk endless{current_.endless};
+        const FakeChunk& c = chunk_ < current_.body.size() ? current_.body[chunk_++] : endless;
         if (c.readFails) return Failed(platform::kErrorHttpConnectionError);
         *read = std::min<uint32_t>(toRead, static_cast<uint32_t>(c.data.size())) - c.readShort;
         std::memcpy(buffer, c.data.data(), *read);

@@ -2,6 +2,8 @@
 // body reading, and the order in which handles are opened and closed.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "FakeHttpBackend.h"
 #include "server/MHttpClient.h"
 
@@ -119,7 +121,7 @@ TEST_F(Exchange, SendOrReceiveFailureEndsWithFalseStatusZeroAndBodyUntouched) {
     EXPECT_EQ(kClosed, Tail(3));
 }
 
-TEST_F(Exchange, ResendRequestedByThePlatformStartsAnotherAttempt) {
+TEST_F(Exchange, ResendRequestedByThePlatformStartsAnotherAttemptAtMostThreeTimes) {
     FakeResponse resend;
     resend.sendOk = false;
     resend.sendError = kErrorHttpResendRequest;
@@ -131,6 +133,14 @@ TEST_F(Exchange, ResendRequestedByThePlatformStartsAnotherAttempt) {
     EXPECT_EQ(3, fake.Count("Send"));
     EXPECT_EQ("ok", response.body);
     EXPECT_EQ(200u, response.status);
+
+    // A platform that keeps asking fails the exchange after the third resend.
+    fake.calls.clear();
+    fake.script = {resend, resendOnReceive, resend, resendOnReceive, Answer(200, "never")};
+    EXPECT_FALSE(Client().HttpGet(L"/", L"", response));
+    EXPECT_EQ(4, fake.Count("Send"));
+    EXPECT_EQ(L"WinHttpReceiveResponse fails!", response.error);
+    EXPECT_EQ(kClosed, Tail(3));
 }
 
 TEST_F(Exchange, ServerChallengeAnsweredOnceIsFollowedByExactlyOneMoreSend) {
@@ -213,6 +223,44 @@ TEST_F(Exchange, AlternatingServerAndProxyChallengesGoOnUntilOneRepeats) {
     EXPECT_TRUE(Client().HttpGet(L"/", L"", response));
     EXPECT_EQ(5, fake.Count("Send"));
     EXPECT_EQ(407u, response.status);
+}
+
+TEST_F(Exchange, ServerAndProxyChallengingByTurnsStopAfterFiveRounds) {
+    for (int i = 0; i < 10; ++i) fake.script.push_back(Answer(i % 2 ? 407 : 401, "", kHttpAuthBasic));
+    EXPECT_TRUE(Client(9256, false, L"puser", L"user").HttpGet(L"/", L"", response));
+    EXPECT_EQ(6, fake.Count("Send"));
+    EXPECT_EQ(407u, response.status);
+}
+
+TEST_F(Exchange, BodyOverTheLimitFailsTheExchangeAndIsDropped) {
+    FakeResponse endless = Answer(200);
+    endless.endless = std::string(1 << 20, '[');
+    fake.script = {endless};
+    EXPECT_FALSE(Client().HttpGet(L"/", L"", response));
+    EXPECT_EQ(static_cast<int>(MHttpClient::kMaxBodyBytes >> 20), fake.Count("Read"));
+    EXPECT_TRUE(response.body.empty());
+    EXPECT_LT(response.body.capacity(), 1024u);  // released, not kept for the caller
+    EXPECT_EQ(L"Response body exceeds the size limit!", response.error);
+    EXPECT_EQ(kClosed, Tail(3));
+}
+
+TEST_F(Exchange, ABodyTricklingInEndsWithTheExchangesTimeLimit) {
+    HttpTimeouts shortened;
+    shortened.exchangeMs = 150;
+    SetHttpTimeoutsForTesting(&shortened);
+    FakeResponse trickle = Answer(200);
+    trickle.endless = "x";
+    trickle.readDelayMs = 2;
+    fake.script = {trickle};
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok = Client().HttpGet(L"/", L"", response);
+    const auto took = std::chrono::steady_clock::now() - start;
+    SetHttpTimeoutsForTesting(nullptr);
+    EXPECT_FALSE(ok);
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_TRUE(response.body.empty());
+    EXPECT_EQ(L"Exchange time limit exceeded!", response.error);
+    EXPECT_EQ(kClosed, Tail(3));
 }
 
 TEST_F(Exchange, BodyReadFailuresAreReportedWhileReadingGoesOn) {

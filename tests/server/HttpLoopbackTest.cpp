@@ -331,3 +331,36 @@ TEST_F(HttpLoopback, ConnectionClosedInTheMiddleOfTheBodyKeepsWhatArrivedAndRepo
     EXPECT_EQ("{\"locations\": [", response.body);
     EXPECT_EQ(L"Error in WinHttpQueryDataAvailable: 12030", response.error);
 }
+
+TEST_F(HttpLoopback, RedirectsAreFollowedToTheirTarget) {
+    server.server.Get("/moved",
+                      [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/ok"); });
+    EXPECT_TRUE(Client(server.port()).HttpGet(L"/moved", L"", response));
+    EXPECT_EQ(200u, response.status);
+    EXPECT_EQ("{\"locations\":[]}", response.body);
+}
+
+TEST_F(HttpLoopback, ABodyTricklingInEndsWithTheExchangesTimeLimit) {
+    std::atomic<bool> stop{false};
+    server.server.Get("/trickle", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/plain", [&](size_t, httplib::DataSink& sink) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return !stop && sink.write("x", 1);
+        });
+    });
+    HttpTimeouts shortened;
+    shortened.receiveMs = 300;  // every byte comes well within it
+    shortened.exchangeMs = 600;
+    SetHttpTimeoutsForTesting(&shortened);
+    const auto t0 = std::chrono::steady_clock::now();
+    const bool ok = Client(server.port()).HttpGet(L"/trickle", L"", response);
+    const auto elapsed = std::chrono::steady_clock::now() - t0;
+    SetHttpTimeoutsForTesting(nullptr);
+    stop = true;
+    server.Stop();  // the handler reads a local of this test
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(L"Exchange time limit exceeded!", response.error);
+    EXPECT_TRUE(response.body.empty());
+    EXPECT_GE(elapsed, std::chrono::milliseconds(600));
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
+}

@@ -1,12 +1,17 @@
 // The HTTP backend on POSIX: each send runs one libcurl transfer to its end and keeps the final response
 // (status line, raw header block, body) for the queries and reads that follow, as the platform's request
-// handle does. The proxy comes from the environment (http_proxy, no_proxy), as libcurl reads it.
+// handle does. The proxy comes from the environment (http_proxy, no_proxy), as libcurl reads it. Redirects
+// are followed as the platform's service follows them by default, never from https to http. The body is
+// kept in blocks that each read hands over and frees, so that an answer is never held whole twice; no
+// more than the exchange's body limit is gathered, and all transfers of a request end within the
+// exchange's time limit counted from its opening.
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <new>
 #include <string>
 
@@ -150,6 +155,7 @@ struct Request : Handle {
     std::string method;
     std::string target;
     uint32_t flags = 0;
+    std::chrono::steady_clock::time_point opened = std::chrono::steady_clock::now();
 
     long serverAuth = 0;
     std::string serverUser, serverPassword;
@@ -163,16 +169,27 @@ struct Request : Handle {
     uint32_t status = 0;
     std::string headerBlock;  // the final response's header block, CR LF lines
     bool headersComplete = false;
-    std::string body;
+    std::deque<std::string> body;  // the body not yet read, in blocks; the first one is read from bodyRead on
     size_t bodyRead = 0;
+    size_t bodyBytes = 0;    // the size of the whole body gathered
     uint32_t bodyError = 0;  // why the body ended early; 0 when it arrived whole
 
+    void ClearBody() {
+        body.clear();
+        bodyRead = bodyBytes = 0;
+    }
+    // Frees the blocks read to their end.
+    void DropReadBlocks() {
+        while (!body.empty() && bodyRead >= body.front().size()) {
+            body.pop_front();
+            bodyRead = 0;
+        }
+    }
     void ResetOutcome() {
         sent = received = headersComplete = false;
         receiveError = status = bodyError = 0;
         headerBlock.clear();
-        body.clear();
-        bodyRead = 0;
+        ClearBody();
     }
 };
 
@@ -186,6 +203,7 @@ struct Transfer {
     bool stalled = false;
     bool stalledSending = false;
     bool outOfMemory = false;
+    bool overLimit = false;
     curl_off_t lastUp = 0;
     curl_off_t lastDown = 0;
     Clock::time_point lastActivity = Clock::now();
@@ -204,7 +222,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         if (line.compare(0, 5, "HTTP/") == 0) {
             // A new response (after an interim one or a handshake step) replaces what came before.
             r->headerBlock.clear();
-            r->body.clear();
+            r->ClearBody();
             r->headersComplete = false;
             r->status = 0;
             const size_t space = line.find(' ');
@@ -227,12 +245,23 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
+// Body blocks are about this large; a small answer stays in one.
+constexpr size_t kBodyBlock = 64 * 1024;
+
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     Transfer* t = static_cast<Transfer*>(user);
+    Request* r = t->request;
     const size_t n = size * count;
     t->Touch();
+    // Past the limit the exchange fails anyway: what is held already tells it so.
+    if (r->bodyBytes > kHttpMaxBodyBytes) {
+        t->overLimit = true;
+        return 0;
+    }
     try {
-        t->request->body.append(data, n);
+        if (r->body.empty() || r->body.back().size() >= kBodyBlock) r->body.emplace_back();
+        r->body.back().append(data, n);
+        r->bodyBytes += n;
     } catch (const std::bad_alloc&) {
         t->outOfMemory = true;
         return 0;
@@ -310,6 +339,7 @@ public:
         r->method = ToUtf8(method);
         r->target = ToUtf8(path);
         r->flags = flags;
+        r->opened = std::chrono::steady_clock::now();
         return static_cast<Handle*>(r);
     }
 
@@ -438,13 +468,12 @@ public:
         if (!r) return false;
         if (!available) return Fail(kErrorInvalidParameter);
         if (!r->received) return Fail(kErrorHttpIncorrectHandleState);
-        const size_t remaining = r->body.size() - r->bodyRead;
-        if (remaining > 0) {
-            *available = static_cast<uint32_t>(std::min<size_t>(remaining, kChunk));
+        r->DropReadBlocks();
+        if (!r->body.empty()) {
+            *available =
+                static_cast<uint32_t>(std::min<size_t>(r->body.front().size() - r->bodyRead, kChunk));
             return true;
         }
-        std::string().swap(r->body);
-        r->bodyRead = 0;
         *available = 0;
         if (r->bodyError) return Fail(r->bodyError);
         return true;
@@ -455,11 +484,17 @@ public:
         if (!r) return false;
         if (!read || (toRead && !buffer)) return Fail(kErrorInvalidParameter);
         if (!r->received) return Fail(kErrorHttpIncorrectHandleState);
-        const size_t remaining = r->body.size() - r->bodyRead;
-        if (remaining == 0 && r->bodyError && toRead) return Fail(r->bodyError);
-        const size_t n = std::min<size_t>(remaining, toRead);
-        if (n) std::memcpy(buffer, r->body.data() + r->bodyRead, n);
-        r->bodyRead += n;
+        r->DropReadBlocks();
+        if (r->body.empty() && r->bodyError && toRead) return Fail(r->bodyError);
+        size_t n = 0;
+        while (n < toRead && !r->body.empty()) {
+            const std::string& block = r->body.front();
+            const size_t take = std::min<size_t>(block.size() - r->bodyRead, toRead - n);
+            std::memcpy(static_cast<char*>(buffer) + n, block.data() + r->bodyRead, take);
+            n += take;
+            r->bodyRead += take;
+            r->DropReadBlocks();
+        }
         *read = static_cast<uint32_t>(n);
         return true;
     }
@@ -537,6 +572,17 @@ private:
     }
 
     bool Perform(Request& r, const std::string& extraHeaders, const void* optional, uint32_t length) {
+        // Every transfer of the request ends within the exchange's limit, counted from the request's opening,
+        // and a little after it (libcurl may end up to a millisecond early): the exchange then always finds
+        // its time up and fails, rather than taking a body cut short here for a whole one.
+        const HttpTimeouts timeouts = CurrentHttpTimeouts();
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - r.opened)
+                .count();
+        const long long leftMs = static_cast<long long>(timeouts.exchangeMs) - spent;
+        if (leftMs <= 0) return Fail(kErrorHttpTimeout);
+        constexpr long long kPastTheExchangeMs = 50;
+
         CURL* curl = curl_easy_init();
         if (!curl) return Fail(kErrorNotEnoughMemory);
 
@@ -573,7 +619,7 @@ private:
 
         Transfer t;
         t.request = &r;
-        t.timeouts = CurrentHttpTimeouts();
+        t.timeouts = timeouts;
         t.uploadSize = length;
 
         curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -586,6 +632,12 @@ private:
         curl_easy_setopt(curl, CURLOPT_HTTP_TRANSFER_DECODING, 1L);
         curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.timeouts.connectMs));
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(leftMs + kPastTheExchangeMs));
+        // The platform's service follows up to ten redirects and never from a secure address to a plain one.
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR,
+                         (r.flags & kHttpFlagSecure) ? "https" : "http,https");
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
@@ -625,9 +677,14 @@ private:
         curl_slist_free_all(list);
 
         uint32_t error = 0;
-        if (t.outOfMemory) error = kErrorNotEnoughMemory;
-        else if (rc != CURLE_OK) error = t.stalled ? kErrorHttpTimeout : MapCurlError(rc);
-        else if (!r.headersComplete || r.status == 0) error = kErrorHttpInvalidServerResponse;
+        if (t.outOfMemory)
+            error = kErrorNotEnoughMemory;
+        else if (t.overLimit)
+            error = kErrorHttpInvalidServerResponse;
+        else if (rc != CURLE_OK)
+            error = t.stalled ? kErrorHttpTimeout : MapCurlError(rc);
+        else if (!r.headersComplete || r.status == 0)
+            error = kErrorHttpInvalidServerResponse;
 
         if (r.headersComplete && r.status != 0) {
             // The response stands; a failure after its headers cuts the body short.
