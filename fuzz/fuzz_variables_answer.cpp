@@ -22,11 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     store.SetVariables(before);
     MCalendarRESTClient client(&store);
     client.SetBackend(&backend);
-    FUZZ_CHECK(client.RefreshVariables(locationId));
+    const bool replaced = client.RefreshVariables(locationId);
 
     std::vector<reference::json> elements;
     CalendarVariableList* after = store.GetVariables();
-    if (!reference::Elements(body, "variables", &elements)) {
+    const bool readable = reference::Elements(body, "variables", &elements);
+    FUZZ_CHECK(replaced == readable);
+    if (!readable) {
         FUZZ_CHECK(after == before);
         return 0;
     }

@@ -10,11 +10,18 @@
 // text fields), and keeps its default otherwise.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 class CalendarLocationList;
 class CalendarEventList;
 class CalendarVariableList;
+
+// Only an answer with a status from 200 to 299 carries the list asked for; any other status's body (an
+// error text, often JSON too) is not read.
+inline bool IsSuccessStatus(uint32_t status) {
+    return status >= 200 && status <= 299;
+}
 
 // Each returns false, leaving the list untouched, when the answer cannot be read as a whole (not JSON, a
 // root that is neither an object nor null, memory exhausted). On success the records are appended.

@@ -66,6 +66,16 @@ public:
     MHttpClient& client() { return client_; }
     MHttpResponse response;
 
+    // The server took the request: the exchange completed with a 2xx status. An error answer's body
+    // (often JSON itself) is never read as the list asked for.
+    bool Accepted(bool exchanged, uint32_t* status) const {
+        if (status) *status = response.status;
+        return exchanged && IsSuccessStatus(response.status);
+    }
+    bool Get(const std::wstring& path, uint32_t* status = nullptr) {
+        return Accepted(client_.HttpGet(path, L"", response), status);
+    }
+
 private:
     MHttpClient client_;
 };
@@ -105,13 +115,10 @@ bool MCalendarRESTClient::TestConnection() { return RefreshLocations(); }
 bool MCalendarRESTClient::RefreshLocations() {
     try {
         Exchange x(*this);
-        if (!x.client().HttpGet(L"/apiv1/location", L"", x.response)) return false;
-        // An unreadable answer leaves the store's list as it was; the exchange itself completed.
-        try {
-            std::unique_ptr<CalendarLocationList> list(new CalendarLocationList());
-            if (store_ && ReadLocationsAnswer(x.response.body, list.get())) store_->SetLocations(list.release());
-        } catch (const std::exception&) {
-        }
+        if (!x.Get(L"/apiv1/location")) return false;
+        std::unique_ptr<CalendarLocationList> list(new CalendarLocationList());
+        if (!store_ || !ReadLocationsAnswer(x.response.body, list.get())) return false;
+        store_->SetLocations(list.release());
         return true;
     } catch (const std::exception&) {
         return false;
@@ -119,19 +126,17 @@ bool MCalendarRESTClient::RefreshLocations() {
 }
 
 bool MCalendarRESTClient::RefreshVariables(int locationId, uint32_t* status) {
-    bool ok = false;
     if (status) *status = 0;
     try {
         Exchange x(*this);
-        ok = x.client().HttpGet(Format(L"/apiv1/variable?locationid=%d", locationId), L"", x.response);
-        if (status) *status = x.response.status;
+        if (!x.Get(Format(L"/apiv1/variable?locationid=%d", locationId), status)) return false;
         VariableListOwner owner;
-        if (ok && store_ && ReadVariablesAnswer(x.response.body, locationId, owner.list.get())) {
-            store_->SetVariables(owner.list.release());
-        }
+        if (!store_ || !ReadVariablesAnswer(x.response.body, locationId, owner.list.get())) return false;
+        store_->SetVariables(owner.list.release());
+        return true;
     } catch (...) {
+        return false;
     }
-    return ok;
 }
 
 std::wstring MCalendarRESTClient::ActionsPath(int locationId, int lookaheadDays, uint64_t localInstant) {
@@ -161,7 +166,7 @@ void MCalendarRESTClient::RefreshActions(int locationId, int lookaheadDays) {
     try {
         Exchange x(*this);
         const std::wstring path = ActionsPath(locationId, lookaheadDays, platform::LocalInstantNow());
-        if (!x.client().HttpGet(path, L"", x.response) || !store_) return;
+        if (!x.Get(path) || !store_) return;
         std::unique_ptr<CalendarEventList> list(new CalendarEventList());
         if (!ReadActionsAnswer(x.response.body, list.get())) return;
         EventCompare compare;
@@ -190,10 +195,9 @@ bool MCalendarRESTClient::SendVariable(bool create, int locationId, MCalendarVar
         // Compact, members in key order, text as UTF-8; a name that is not UTF-8 fails here.
         const std::string body = object.dump();
         Exchange x(*this);
-        const bool ok = create ? x.client().HttpPost(L"/apiv1/variable", kJsonHeader, body, x.response)
-                               : x.client().HttpPut(L"/apiv1/variable", kJsonHeader, body, x.response);
-        if (status) *status = x.response.status;
-        return ok;
+        return x.Accepted(create ? x.client().HttpPost(L"/apiv1/variable", kJsonHeader, body, x.response)
+                                 : x.client().HttpPut(L"/apiv1/variable", kJsonHeader, body, x.response),
+                          status);
     } catch (const std::exception&) {
         return false;
     }
@@ -204,9 +208,7 @@ bool MCalendarRESTClient::DeleteVariable(int, int variableId, uint32_t* status) 
     try {
         Exchange x(*this);
         const std::wstring path = L"/apiv1/variable" + Format(L"/%d", variableId);
-        const bool ok = x.client().HttpDelete(path, L"", std::string(), x.response);
-        if (status) *status = x.response.status;
-        return ok;
+        return x.Accepted(x.client().HttpDelete(path, L"", std::string(), x.response), status);
     } catch (const std::exception&) {
         return false;
     }

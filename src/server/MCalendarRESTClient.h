@@ -27,12 +27,13 @@ public:
     std::wstring GetHost();
     int32_t GetPort();
 
-    // The results say whether the exchange completed, whatever the status code; a list in the store is
-    // replaced only when the whole answer could be read.
+    // A list in the store is replaced only by an answer with a 2xx status that reads as a whole; any other
+    // answer, or none, leaves it as it was. The refreshes are true exactly when they replaced the list; the
+    // other requests are true when the server answered with a 2xx status.
     bool TestConnection();
     bool RefreshLocations();
     // The variable requests also give the status of the server's answer through `status` (may be null; 0
-    // when no answer arrived), so that a caller can tell a refusal from success.
+    // when no answer arrived).
     bool RefreshVariables(int locationId, uint32_t* status = nullptr);
     // Today's actions, or from today to `lookaheadDays` days ahead when that is 2 or more.
     void RefreshActions(int locationId, int lookaheadDays);

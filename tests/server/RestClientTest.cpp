@@ -134,7 +134,7 @@ TEST_F(RestClient, VariableRequestsCarryTheirBodiesByteForByte) {
     Answer("", 201);
     Answer("", 200);
     Answer("", 200);
-    Answer("", 200);
+    Answer("{}", 200);
     MCalendarVariable show(0, 2, "Show");
     show.location_id = 99;  // the record's own location is not sent
     EXPECT_TRUE(client.CreateVariable(7, &show));
@@ -172,14 +172,44 @@ TEST_F(RestClient, VariableBodiesKeepUtf8AndRefuseWhatIsNotUtf8) {
     EXPECT_EQ(1, fake.Count("Send"));
 }
 
-TEST_F(RestClient, RequestResultsFollowTheExchangeNotTheStatus) {
+TEST_F(RestClient, RequestResultsNeedA2xxStatus) {
     FakeResponse refused;
     refused.sendOk = false;
     Answer("", 500);
+    Answer("", 299);
     fake.script.push_back(refused);
     MCalendarVariable v(0, 1, "x");
-    EXPECT_TRUE(client.CreateVariable(1, &v));
+    EXPECT_FALSE(client.CreateVariable(1, &v));
+    EXPECT_TRUE(client.UpdateVariable(1, &v));
     EXPECT_FALSE(client.DeleteVariable(1, 2));
+}
+
+TEST_F(RestClient, ErrorAnswersWithJsonBodiesKeepEveryList) {
+    Answer(R"({"locations": [{"location_id": 1, "name": "Kept"}]})");
+    Answer(R"({"calendaractions": [{"name": "kept", "date": "2024-01-01"}]})");
+    Answer(R"({"variables": [{"name": "kept"}]})");
+    ASSERT_TRUE(client.RefreshLocations());
+    client.RefreshActions(1, 0);
+    ASSERT_TRUE(client.RefreshVariables(1));
+    CalendarLocationList* locations = store.GetLocations();
+    CalendarEventList* events = store.GetEvents();
+    CalendarVariableList* variables = store.GetVariables();
+    const std::pair<uint32_t, const char*> errors[] = {
+        {500, R"({"error":"boom"})"}, {404, R"({"error":"unknown location"})"}, {304, "null"}};
+    for (const auto& e : errors) {
+        for (int i = 0; i < 5; ++i) Answer(e.second, e.first);
+        EXPECT_FALSE(client.RefreshLocations()) << e.first;
+        EXPECT_FALSE(client.TestConnection()) << e.first;
+        client.RefreshActions(1, 0);
+        EXPECT_FALSE(client.RefreshVariables(1)) << e.first;
+        uint32_t status = 0;
+        EXPECT_FALSE(client.RefreshVariables(1, &status)) << e.first;
+        EXPECT_EQ(e.first, status);
+    }
+    EXPECT_EQ(locations, store.GetLocations());
+    EXPECT_EQ(events, store.GetEvents());
+    EXPECT_EQ(variables, store.GetVariables());
+    EXPECT_EQ("kept", Events()[0]->name);
 }
 
 TEST_F(RestClient, LocationsAreReadFieldByFieldAndReplaceTheList) {
@@ -210,8 +240,8 @@ TEST_F(RestClient, UnreadableLocationAnswersLeaveTheListAsItWas) {
     CalendarLocationList* before = store.GetLocations();
     for (const char* body : {"<html><body>Not Found</body></html>", "[1, 2]", "\"text\"", "{\"locations\": [",
                              "{\"locations\": [] /* comment */}", "", "{\"locations\": [{\"name\": \"a\xFF\"}]}"}) {
-        Answer(body, 404);
-        EXPECT_TRUE(client.RefreshLocations()) << body;
+        Answer(body);
+        EXPECT_FALSE(client.RefreshLocations()) << body;
         EXPECT_EQ(before, store.GetLocations()) << body;
     }
     EXPECT_EQ("Kept", Locations()[0]->name);
@@ -319,12 +349,12 @@ TEST_F(RestClient, VariablesAreReadAsPlainOrEnumeratedRecordsOfTheAskedLocation)
     EXPECT_TRUE(empty->values.empty());
 }
 
-TEST_F(RestClient, VariablesResultIsTheExchangeAloneAndBadAnswersKeepTheList) {
+TEST_F(RestClient, VariablesResultTellsWhetherTheListWasReplaced) {
     Answer(R"({"variables": [{"name": "kept"}]})");
     ASSERT_TRUE(client.RefreshVariables(1));
     CalendarVariableList* before = store.GetVariables();
-    Answer("not json", 404);
-    EXPECT_TRUE(client.RefreshVariables(1));
+    Answer("not json");
+    EXPECT_FALSE(client.RefreshVariables(1));
     EXPECT_EQ(before, store.GetVariables());
     FakeResponse refused;
     refused.sendOk = false;
@@ -362,5 +392,5 @@ TEST_F(RestClient, ReadersSurviveArbitraryAndMangledAnswers) {
     }
     // Very deep nesting is refused or read without exhausting the stack.
     Answer("{\"locations\":" + std::string(100000, '[') + std::string(100000, ']') + "}");
-    EXPECT_TRUE(client.RefreshLocations());
+    client.RefreshLocations();
 }

@@ -1,6 +1,8 @@
 // The REST client over real exchanges with a loopback server: what it sends, and what it makes of answers.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "calendar/MCalendarEnumVariable.h"
@@ -57,14 +59,16 @@ protected:
 
 }  // namespace
 
-TEST_F(RestLoopback, A404PageKeepsTheLocationsAndEmptyAnswersEmptyThem) {
+TEST_F(RestLoopback, ErrorAnswersKeepTheLocationsAndEmptyAnswersEmptyThem) {
     Serve(200, R"({"locations": [{"location_id": 4, "name": "Stage", "comment": "left"}]})");
     ASSERT_TRUE(client.TestConnection());
     CalendarLocationList* list = store.GetLocations();
     ASSERT_EQ(1, list->GetCount());
 
     Serve(404, "<html><body><h1>Not Found</h1></body></html>");
-    EXPECT_TRUE(client.RefreshLocations());
+    EXPECT_FALSE(client.RefreshLocations());
+    Serve(500, R"({"error":"boom"})");
+    EXPECT_FALSE(client.TestConnection());
     EXPECT_EQ(list, store.GetLocations());
     EXPECT_EQ("Stage", store.GetLocations()->GetFirst()->name);
 
@@ -117,4 +121,31 @@ TEST_F(RestLoopback, PostPutAndDeleteSendExactlyTheirBodiesAndHeaderLine) {
     EXPECT_EQ(0u, r[2].headers.count("Content_Type"));
     EXPECT_EQ(0u, r[2].headers.count("Content-Length"));
     for (const Received& one : r) EXPECT_EQ("WinHttpClient", one.headers.find("User-Agent")->second);
+}
+
+TEST_F(RestLoopback, AnAnswerWithoutEndFailsAtTheSizeLimitAndKeepsTheEvents) {
+    std::atomic<int> asked{0};
+    std::atomic<bool> stop{false};
+    const std::string piece(64 * 1024, ' ');
+    server.server.Get(R"(/apiv1/calendar/\d+/actions)", [&](const httplib::Request&, httplib::Response& res) {
+        if (asked++ == 0) {
+            res.set_content(R"({"calendaractions": [{"name": "kept", "date": "2024-01-01"}]})",
+                            "application/json");
+            return;
+        }
+        res.set_chunked_content_provider("application/json", [&](size_t offset, httplib::DataSink& sink) {
+            if (offset == 0) return sink.write("{\"calendaractions\": [", 21);
+            return !stop && sink.write(piece.data(), piece.size());
+        });
+    });
+    client.RefreshActions(1, 0);
+    CalendarEventList* events = store.GetEvents();
+    ASSERT_EQ("kept", events->GetFirst()->name);
+    const auto t0 = std::chrono::steady_clock::now();
+    client.RefreshActions(1, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(60));
+    stop = true;
+    server.Stop();  // the handler reads locals of this test
+    EXPECT_EQ(2, asked.load());
+    EXPECT_EQ(events, store.GetEvents());
 }
