@@ -21,12 +21,6 @@ platform::MCriticalSection& SyncLock() {
     return lock;
 }
 
-// The server took the request: the exchange completed with a 2xx status. Takes the status by address, so
-// that it is read only after the request has filled it in.
-bool Accepted(bool exchanged, const uint32_t* status) {
-    return exchanged && *status >= 200 && *status <= 299;
-}
-
 }  // namespace
 
 DBVariableSyncer::DBVariableSyncer(KorrelRemote* remote, MCalendarStore* store, MCalendarRESTClient* client,
@@ -70,11 +64,13 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
         return false;
     }
 
-    bool serverOk = true;
-    if (refreshFirst) {
-        uint32_t status = 0;
-        serverOk = Accepted(client_->RefreshVariables(locationId_, &status), &status);
+    // The comparison needs the server's list as it stands: without it, creations would double what the
+    // server has and updates and deletions would name rows of another reading.
+    if (refreshFirst && !client_->RefreshVariables(locationId_)) {
+        hostVariables_.DeleteAll();
+        return false;
     }
+    bool serverOk = true;
 
     // The working lists own nothing; the records stay in hostVariables_ until the result list takes them.
     std::unique_ptr<CalendarVariableList> result(new CalendarVariableList());
@@ -121,19 +117,14 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
     }
 
     for (MCalendarVariable* record : toCreate) {
-        uint32_t status = 0;
-        serverOk = Accepted(client_->CreateVariable(locationId_, record, &status), &status) && serverOk;
+        serverOk = client_->CreateVariable(locationId_, record) && serverOk;
         result->push_back(record);
     }
     for (MCalendarVariable* record : toUpdate) {
-        uint32_t status = 0;
-        serverOk = Accepted(client_->UpdateVariable(locationId_, record, &status), &status) && serverOk;
+        serverOk = client_->UpdateVariable(locationId_, record) && serverOk;
         result->push_back(record);
     }
-    for (int32_t id : toDelete) {
-        uint32_t status = 0;
-        serverOk = Accepted(client_->DeleteVariable(locationId_, id, &status), &status) && serverOk;
-    }
+    for (int32_t id : toDelete) serverOk = client_->DeleteVariable(locationId_, id) && serverOk;
 
     // Every host record is in the result list now; the store deletes them with that list.
     hostVariables_.clear();

@@ -31,8 +31,9 @@ public:
     DBVariableSyncer& operator=(const DBVariableSyncer&) = delete;
 
     // One synchronisation of `group`, re-reading the server's variables first when `refreshFirst` is set.
-    // False, with nothing sent and the store as it was, when the group name is empty or the host's listing
-    // could not be had (a group without items is a listing). Otherwise every request is sent and the
+    // False, with nothing sent and the store as it was, when the group name is empty, the host's listing
+    // could not be had (a group without items is a listing) or the re-reading asked for failed (no answer,
+    // a status other than 2xx, or an answer that does not read). Otherwise every request is sent and the
     // host's view handed to the store; false then tells that the server could not be reached or refused
     // one of the requests (no answer, or a status other than 2xx).
     bool Sync(const char* group, bool refreshFirst);
