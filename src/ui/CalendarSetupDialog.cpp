@@ -130,8 +130,14 @@ void CalendarSetupDialog::OnDialogEnd() {
 }
 
 bool CalendarSetupDialog::OnCommand(int id, int notification) {
+    if (!view_) return false;
+    // A pick in the group list only marks the choice as the user's, also while a long call runs.
+    if (id == ui::kIdGroups) {
+        if (notification == ui::kSelectionChanged) groupPicked_ = true;
+        return false;
+    }
     // A long call pumps the window's events so that its status shows; a second press meanwhile is dropped.
-    if (!view_ || busy_) return false;
+    if (busy_) return false;
     busy_ = true;
     bool handled = true;
     switch (id) {
@@ -140,10 +146,14 @@ bool CalendarSetupDialog::OnCommand(int id, int notification) {
             lookahead_ = ParseFieldNumber(view_->GetText(ui::kIdLookahead, 64));
             url_ = view_->GetText(ui::kIdUrl, kMaxUrlChars);
             // The layout has no "Local" check box: the loaded value is kept.
-            ReadSelectedLocation();
-            // The group picked here is the one "Sync DB" mirrors; with none listed the loaded name stays.
+            // With no location listed (the server never answered here) the device keeps its own.
+            if (!locations_.empty()) ReadSelectedLocation();
+            // "Sync DB" mirrors the group the user picked here; the list's own choice on opening (the first
+            // entry, or the first that begins with the stored name) is no choice of the user's.
             const int group = view_->ComboSelection(ui::kIdGroups);
-            if (group >= 0 && group < static_cast<int>(groups_.size())) groupName_ = groups_[group].text;
+            if (groupPicked_ && group >= 0 && group < static_cast<int>(groups_.size())) {
+                groupName_ = groups_[group].text;
+            }
             view_->EndDialog(ui::kDialogOk);
             break;
         }
@@ -248,6 +258,7 @@ void CalendarSetupDialog::FillLocations() {
 
 void CalendarSetupDialog::FillGroups() {
     groups_.clear();
+    groupPicked_ = false;
     if (view_) view_->ComboReset(ui::kIdGroups);
     if (services_) services_->EnumerateUserGroups(this);
     int selected = FindPrefix(groups_, groupName_);

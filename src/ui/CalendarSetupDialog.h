@@ -144,5 +144,6 @@ private:
     std::string groupName_;
     std::vector<Entry> locations_;
     std::vector<Entry> groups_;
+    bool groupPicked_ = false;  // the user changed the group list's selection since it was filled
     bool busy_ = false;
 };

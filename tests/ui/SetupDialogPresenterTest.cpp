@@ -130,15 +130,18 @@ TEST_F(SetupDialogTest, UnlistedLocationSelectsTheFirstEntryAlphabetically) {
     EXPECT_EQ(out.locationId, 2);
 }
 
-TEST_F(SetupDialogTest, OkWithNoLocationsStoresMinusOne) {
-    Open(DeviceSettings());
+TEST_F(SetupDialogTest, OkWithNoLocationsKeepsTheDevicesLocation) {
+    SetupSettings s = DeviceSettings();
+    s.locationId = 5;
+    services.answer = false;
+    Open(s);
+    dialog.OnCommand(ui::kIdVerify, 0);  // the server does not answer: still nothing listed
     EXPECT_TRUE(view.combos[ui::kIdLocations].empty());
-    EXPECT_EQ(view.ComboSelection(ui::kIdLocations), -1);
     EXPECT_TRUE(dialog.OnCommand(ui::kIdOk, 0));
     EXPECT_EQ(view.ended, std::vector<int>{ui::kDialogOk});
     SetupSettings out = DeviceSettings();
     dialog.StoreTo(&out);
-    EXPECT_EQ(out.locationId, -1);
+    EXPECT_EQ(out.locationId, 5);
 }
 
 TEST_F(SetupDialogTest, OkStoresTypedValuesAsTyped) {
@@ -335,16 +338,34 @@ TEST_F(SetupDialogTest, GroupListIsSortedAndSelectedByPrefixWithoutCase) {
     EXPECT_EQ(unknownName.Selected(ui::kIdGroups), "bar");
 }
 
-TEST_F(SetupDialogTest, OkStoresThePickedGroupAndKeepsTheNameWithoutGroups) {
+TEST_F(SetupDialogTest, OkStoresOnlyAGroupTheUserPickedAndKeepsTheNameOtherwise) {
     services.groups = {"Stage", "Bar"};
     SetupSettings s = DeviceSettings();
     s.groupName = "Stage";
     Open(s);
     ASSERT_TRUE(view.Pick(ui::kIdGroups, "Bar"));
+    EXPECT_FALSE(dialog.OnCommand(ui::kIdGroups, ui::kSelectionChanged));
     dialog.OnCommand(ui::kIdOk, 0);
     SetupSettings out = DeviceSettings();
     dialog.StoreTo(&out);
     EXPECT_EQ(out.groupName, "Bar");
+
+    // The list's own choice on opening (the first entry, or the first that begins with the stored name) is
+    // not stored.
+    const std::pair<const char*, const char*> opened[] = {
+        {"", "Bar"}, {"Orchestra", "Bar"}, {"sta", "Stage"}};
+    for (const auto& loaded : opened) {
+        CalendarSetupDialog automatic(nullptr, &services);
+        SetupSettings a = DeviceSettings();
+        a.groupName = loaded.first;
+        automatic.LoadFrom(&a);
+        FakeSetupView automaticView;
+        automatic.OnInitDialog(&automaticView);
+        ASSERT_EQ(automaticView.Selected(ui::kIdGroups), loaded.second);
+        automatic.OnCommand(ui::kIdOk, 0);
+        automatic.StoreTo(&a);
+        EXPECT_EQ(a.groupName, loaded.first);
+    }
 
     services.groups.clear();
     CalendarSetupDialog second(nullptr, &services);
