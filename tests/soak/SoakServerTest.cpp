@@ -7,6 +7,7 @@
 #include "SoakServer.h"
 #include "calendar/MCalendarEvent.h"
 #include "platform/Clock.h"
+#include "support/Eventually.h"
 
 namespace {
 
@@ -59,10 +60,10 @@ TEST(SoakActionsBody, ListsThePlanAsTheClientReadsIt) {
     EXPECT_EQ(event.time, plan[1].instant);
 }
 
-TEST_F(SoakServerTest, CorrectAndSlowAnswersCarryTheWholeListOthersNoReadableOne) {
+TEST_F(SoakServerTest, CorrectAndSlowAnswersCarryTheWholeListOthersNoList) {
     const std::string body = soak::ActionsBody(TwoActions());
     server_.Script({AnswerMode::kCorrect, AnswerMode::kSlow, AnswerMode::kGarbage, AnswerMode::kError500,
-                    AnswerMode::kTruncated});
+                    AnswerMode::kTruncated, AnswerMode::kError404, AnswerMode::kEndless});
     for (int i = 0; i < 2; ++i) {
         auto r = Get();
         ASSERT_TRUE(r) << i;
@@ -76,10 +77,19 @@ TEST_F(SoakServerTest, CorrectAndSlowAnswersCarryTheWholeListOthersNoReadableOne
     auto error = Get();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->status, 500);
-    EXPECT_TRUE(nlohmann::json::parse(error->body, nullptr, false).is_discarded());
+    EXPECT_EQ(nlohmann::json::parse(error->body, nullptr, false).value("error", ""), "boom");
     // The cut body: the client sees the connection end before the announced length.
     auto cut = Get();
     EXPECT_TRUE(!cut || cut->body.size() < body.size());
+    auto missing = Get();
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404);
+    EXPECT_TRUE(nlohmann::json::parse(missing->body, nullptr, false).contains("error"));
+    // The endless body goes on for as long as the client takes it.
+    size_t taken = 0;
+    httplib::Client client("127.0.0.1", port_);
+    client.Get("/apiv1/calendar/1/actions", [&](const char*, size_t n) { return (taken += n) < (4u << 20); });
+    EXPECT_GE(taken, 4u << 20);
 
     std::vector<int> counts = server_.Counts();
     EXPECT_EQ(counts[static_cast<int>(AnswerMode::kCorrect)], 1);
@@ -87,11 +97,15 @@ TEST_F(SoakServerTest, CorrectAndSlowAnswersCarryTheWholeListOthersNoReadableOne
     EXPECT_EQ(counts[static_cast<int>(AnswerMode::kGarbage)], 1);
     EXPECT_EQ(counts[static_cast<int>(AnswerMode::kError500)], 1);
     EXPECT_EQ(counts[static_cast<int>(AnswerMode::kTruncated)], 1);
+    EXPECT_EQ(counts[static_cast<int>(AnswerMode::kError404)], 1);
+    EXPECT_EQ(counts[static_cast<int>(AnswerMode::kEndless)], 1);
     EXPECT_EQ(server_.CorrectAnswerTimes().size(), 2u);  // only the whole lists
-    EXPECT_EQ(server_.ActionRequests(), 5);
-    EXPECT_EQ(server_.RequestTimes().size(), 5u);
-    // Every exchange is over: none is open a while later.
-    EXPECT_EQ(server_.ExchangeOpenAt(platform::LocalInstantNow() + 10 * platform::kTicksPerSecond, 0), 0u);
+    EXPECT_EQ(server_.ActionRequests(), 7);
+    EXPECT_EQ(server_.RequestTimes().size(), 7u);
+    // Every exchange is over (the endless one once the server finds the client gone): none is open later.
+    EXPECT_TRUE(Eventually([&] {
+        return server_.ExchangeOpenAt(platform::LocalInstantNow() + 10 * platform::kTicksPerSecond, 0) == 0u;
+    }));
 }
 
 TEST_F(SoakServerTest, SilentAnswerOutlastsTheClientAndStopWakesIt) {

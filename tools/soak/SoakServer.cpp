@@ -24,6 +24,10 @@ const char* AnswerModeName(AnswerMode mode) {
             return "truncated";
         case AnswerMode::kSilent:
             return "silent";
+        case AnswerMode::kError404:
+            return "404";
+        case AnswerMode::kEndless:
+            return "endless";
         default:
             return "?";
     }
@@ -226,11 +230,40 @@ void SoakServer::AnswerActions(httplib::Response& response) {
             break;
         }
         case AnswerMode::kError500:
-            response.status = 500;
-            response.set_content("Internal Server Error", "text/plain");
+        case AnswerMode::kError404:
+            // Error bodies in JSON, as servers give them: readable, but no list.
+            response.status = mode == AnswerMode::kError500 ? 500 : 404;
+            response.set_content(
+                mode == AnswerMode::kError500 ? R"({"error":"boom"})" : R"({"error":"unknown location"})",
+                "application/json");
             CountAnswer(mode, false);
             Done(request);
             break;
+        case AnswerMode::kEndless: {
+            // The start of a list and then its elements for ever, as fast as the client takes them, until
+            // it gives up or the server stops.
+            CountAnswer(mode, false);
+            std::string element = R"({"name":"endless","macro":"Endless","date":"2000-01-01T00:00:00",)"
+                                  R"("macro_action":1,"macro_data":""},)";
+            std::string piece;
+            while (piece.size() < 64 * 1024) piece += element;
+            const std::string opening = R"({"calendaractions":[)";
+            response.set_chunked_content_provider(
+                "application/json",
+                [this, piece, opening, request, started = false](size_t, httplib::DataSink& sink) mutable {
+                    bool stopping;
+                    {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        stopping = stopping_;
+                    }
+                    const bool written = !stopping && (started ? sink.write(piece.data(), piece.size())
+                                                               : sink.write(opening.data(), opening.size()));
+                    started = true;
+                    if (!written) Done(request);
+                    return written;
+                });
+            break;
+        }
         case AnswerMode::kTruncated: {
             // The full length announced, part of the body sent, then the connection closed.
             size_t cut = 1 + a % (body_.size() - 1);

@@ -1,7 +1,8 @@
 // The soak's calendar server: serves one fixed plan of actions on loopback and, at random, answers a
-// request for it correctly, slowly, with garbage, with status 500, with a cut body or not at all. Every
-// answer that is not correct is unreadable as a whole, so the device keeps the list it has; the plan
-// itself never changes, so every correct answer is the same list.
+// request for it correctly, slowly, with garbage, with a JSON error body under status 500 or 404, with a
+// cut body, with a body that never ends, or not at all. No answer that is not correct may replace the
+// device's list (the error bodies read as JSON, but their status says they are no list); the plan itself
+// never changes, so every correct answer is the same list.
 #pragma once
 
 #include <httplib.h>
@@ -28,7 +29,17 @@ struct PlannedAction {
 };
 
 // How an answer to the actions request is given.
-enum class AnswerMode { kCorrect, kSlow, kGarbage, kError500, kTruncated, kSilent, kCount };
+enum class AnswerMode {
+    kCorrect,
+    kSlow,
+    kGarbage,
+    kError500,
+    kTruncated,
+    kSilent,
+    kError404,
+    kEndless,
+    kCount
+};
 const char* AnswerModeName(AnswerMode mode);
 
 // The actions answer for a plan, as the calendar server writes it.

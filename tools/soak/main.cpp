@@ -199,8 +199,8 @@ int main(int argc, char** argv) {
             .string();
     std::ofstream(hostPath) << hostFile.dump();
 
-    // correct, slow, garbage, 500, truncated, silent
-    soak::SoakServer server(plan, {40, 15, 10, 15, 12, 8}, options.seed);
+    // correct, slow, garbage, 500, truncated, silent, 404, endless
+    soak::SoakServer server(plan, {40, 15, 10, 12, 12, 8, 8, 6}, options.seed);
     timeLine.Open(options.log);
     server.OnAnswer(
         [](AnswerMode mode) { timeLine.Write(std::string("server answers ") + soak::AnswerModeName(mode)); });
