@@ -34,7 +34,7 @@ public:
     virtual MCalendarStore* Store() = 0;
     // Hands the typed address to the module's REST client (effective at once for every user of it).
     virtual void SetServerURL(const std::string& url) = 0;
-    // True when the server answered; refreshes the store's locations then.
+    // True when the server answered with a location list, which then replaces the store's locations.
     virtual bool TestConnection() = 0;
     // Lists the host's user groups, calling dialog->OnUserGroup for each.
     virtual void EnumerateUserGroups(CalendarSetupDialog* dialog) = 0;
