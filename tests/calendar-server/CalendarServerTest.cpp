@@ -289,8 +289,8 @@ TEST_F(CalendarServerTest, TheRestClientReadsAndChangesTheServerEndToEnd) {
     EXPECT_NE(names.end(), std::find(names.begin(), names.end(), "Later"));
     EXPECT_EQ(names.end(), std::find(names.begin(), names.end(), "Fixed"));
 
-    // An unknown location answers 404 with a JSON error: the exchange completed, the list is replaced
-    // by what the answer holds, which is no actions.
+    // An unknown location answers 404 with a JSON error: no list, so the one read before stays.
     client.RefreshActions(42, 0);
-    EXPECT_EQ(0, store.GetEvents()->GetCount());
+    EXPECT_EQ(events, store.GetEvents());
+    EXPECT_EQ(names.size(), static_cast<size_t>(store.GetEvents()->GetCount()));
 }

@@ -6,6 +6,9 @@
 // more than the exchange's body limit is gathered, and all transfers of a request end within the
 // exchange's time limit counted from its opening.
 #include <curl/curl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -172,11 +175,13 @@ struct Request : Handle {
     std::deque<std::string> body;  // the body not yet read, in blocks; the first one is read from bodyRead on
     size_t bodyRead = 0;
     size_t bodyBytes = 0;    // the size of the whole body gathered
+    size_t bodyTaken = 0;    // how much of it was read
+    size_t largestBody = 0;  // the most any response of this request gathered
     uint32_t bodyError = 0;  // why the body ended early; 0 when it arrived whole
 
     void ClearBody() {
         body.clear();
-        bodyRead = bodyBytes = 0;
+        bodyRead = bodyBytes = bodyTaken = 0;
     }
     // Frees the blocks read to their end.
     void DropReadBlocks() {
@@ -262,6 +267,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
         if (r->body.empty() || r->body.back().size() >= kBodyBlock) r->body.emplace_back();
         r->body.back().append(data, n);
         r->bodyBytes += n;
+        r->largestBody = std::max(r->largestBody, r->bodyBytes);
     } catch (const std::bad_alloc&) {
         t->outOfMemory = true;
         return 0;
@@ -468,10 +474,11 @@ public:
         if (!r) return false;
         if (!available) return Fail(kErrorInvalidParameter);
         if (!r->received) return Fail(kErrorHttpIncorrectHandleState);
-        r->DropReadBlocks();
-        if (!r->body.empty()) {
-            *available =
-                static_cast<uint32_t>(std::min<size_t>(r->body.front().size() - r->bodyRead, kChunk));
+        // Everything gathered can be read now: the reader sizes its buffer once (and sees at once an answer
+        // over its limit) instead of growing it piece by piece.
+        const size_t remaining = r->bodyBytes - r->bodyTaken;
+        if (remaining > 0) {
+            *available = static_cast<uint32_t>(std::min<size_t>(remaining, UINT32_MAX));
             return true;
         }
         *available = 0;
@@ -493,6 +500,7 @@ public:
             std::memcpy(static_cast<char*>(buffer) + n, block.data() + r->bodyRead, take);
             n += take;
             r->bodyRead += take;
+            r->bodyTaken += take;
             r->DropReadBlocks();
         }
         *read = static_cast<uint32_t>(n);
@@ -501,14 +509,24 @@ public:
 
     bool CloseHandle(HttpHandle handle) override {
         if (!handle) return Fail(kErrorInvalidParameter);
-        delete static_cast<Handle*>(handle);
+        Handle* h = static_cast<Handle*>(handle);
+        const bool large =
+            h->kind == Kind::kRequest && static_cast<Request*>(h)->largestBody > kTrimAfterBytes;
+        delete h;
+        // A large answer (one over the exchange's limit above all) leaves much freed memory in the thread's
+        // heap, which the allocator keeps unless told; the exchange has dropped its copy by now.
+#if defined(__GLIBC__)
+        if (large) malloc_trim(0);
+#else
+        (void)large;
+#endif
         return true;
     }
 
     uint32_t LastError() override { return t_lastError; }
 
 private:
-    static constexpr size_t kChunk = 64 * 1024;
+    static constexpr size_t kTrimAfterBytes = 4u << 20;
 
     template <typename T>
     static T* As(HttpHandle handle, Kind kind) {
