@@ -88,6 +88,14 @@ int main(int argc, char** argv) {
     }
     if (persist && dataPath.empty()) return Usage("--persist needs --data");
 
+    // Signals are taken by one waiting thread, never by a handler inside the server's threads (the calendar
+    // readers included, so this comes before any thread starts).
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
     calendar_server::CalendarServer calendar;
     std::string error;
     if (!dbPath.empty() && !calendar.OpenDatabase(dbPath, &error)) {
@@ -121,13 +129,6 @@ int main(int argc, char** argv) {
     // A calendar read at start is served from the first request on; one that hangs delays the start by
     // a few seconds at most, and comes in later.
     calendar.StartSources(5000);
-
-    // Signals are taken by one waiting thread, never by a handler inside the server's threads.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     httplib::Server server;
     calendar.Register(server, &std::cerr);
