@@ -597,16 +597,14 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
         }
     }
     // A calendar's occurrences are worked out without holding the database.
-    if (auto calendar = sources_.at(location)->Current()) {
-        for (const IcsAction& a : calendar->Actions(from, to)) {
-            list.push_back(json{{"name", a.name},
-                                {"macro", a.macro},
-                                {"date", FormatLocalTime(a.time)},
-                                {"macro_action", a.macroAction},
-                                {"macro_data", a.macroData}});
-        }
+    IcsSource& source = *sources_.at(location);
+    std::string text = "{\"calendaractions\":[";
+    if (auto calendar = source.Current()) {
+        if (to > calendar->indexedTo()) source.Requested(to);
+        calendar->AppendActions(from, to, &text);
     }
-    Reply(res, 200, json{{"calendaractions", list}});
+    res.status = 200;
+    res.set_content(text + "]}", "application/json");
 }
 
 bool CalendarServer::Persist(std::string* error) {

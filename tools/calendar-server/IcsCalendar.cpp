@@ -6,7 +6,9 @@
 #include <cctype>
 #include <ctime>
 #include <mutex>
+#include <nlohmann/json.hpp>
 
+#include "CalendarServer.h"
 #include "platform/Clock.h"
 
 namespace calendar_server {
@@ -31,10 +33,8 @@ constexpr int kMaxSteps = 200000;
 constexpr uint64_t kZoneSlack = 2 * platform::kTicksPerDay;
 
 struct Event {
-    std::string name;
-    std::string macro;
-    int macroAction = 1;
-    std::string macroData;
+    // The action's members after "date", as JSON text: a day's answer may hold thousands of them.
+    std::string members;
     icaltimetype start;  // wall time in its zone (null zone: floating)
     time_t startUtc = 0;
     std::vector<icalrecurrencetype> rules;
@@ -129,11 +129,15 @@ bool ReadEvent(icalcomponent* root, icalcomponent* c, Event* e, bool* skip, std:
     if (!ZoneOf(root, start, &e->start)) return *why = "unknown time zone", false;
     if (!ToUtc(e->start, &e->startUtc)) return *why = "start date out of range", false;
 
-    e->name = Text(icalcomponent_get_summary(c));
-    const size_t equals = e->name.find('=');
-    e->macroAction = equals == std::string::npos ? 1 : 2;
-    e->macro = e->name.substr(0, equals);
-    if (equals != std::string::npos) e->macroData = e->name.substr(equals + 1);
+    const std::string name = Text(icalcomponent_get_summary(c));
+    const size_t equals = name.find('=');
+    const bool variable = equals != std::string::npos;
+    const nlohmann::json members{{"macro", name.substr(0, equals)},
+                                 {"macro_action", variable ? 2 : 1},
+                                 {"macro_data", variable ? name.substr(equals + 1) : std::string()},
+                                 {"name", name}};
+    // Bytes that are not UTF-8 are replaced rather than failing the answer.
+    e->members = "," + members.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).substr(1);
 
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY)) {
@@ -311,7 +315,7 @@ void IcsCalendar::Index(uint64_t from, uint64_t to) {
                      [](const Occurrence& a, const Occurrence& b) { return a.time < b.time; });
 }
 
-std::vector<IcsAction> IcsCalendar::Actions(uint64_t from, uint64_t to) const {
+void IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) const {
     std::vector<Occurrence> found;
     if (from >= from_ && to <= to_) {
         auto lo = std::lower_bound(index_.begin(), index_.end(), from,
@@ -332,13 +336,11 @@ std::vector<IcsAction> IcsCalendar::Actions(uint64_t from, uint64_t to) const {
         std::stable_sort(found.begin(), found.end(),
                          [](const Occurrence& a, const Occurrence& b) { return a.time < b.time; });
     }
-    std::vector<IcsAction> actions;
-    actions.reserve(found.size());
     for (const Occurrence& o : found) {
-        const Event& e = events_->list[o.event];
-        actions.push_back(IcsAction{o.time, e.name, e.macro, e.macroAction, e.macroData});
+        if (json->size() > 0 && json->back() == '}') json->push_back(',');
+        json->append("{\"date\":\"").append(FormatLocalTime(o.time)).append("\"");
+        json->append(events_->list[o.event].members);
     }
-    return actions;
 }
 
 const std::string& IcsCalendar::name() const {

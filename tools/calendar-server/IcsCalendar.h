@@ -18,14 +18,6 @@
 
 namespace calendar_server {
 
-struct IcsAction {
-    uint64_t time;  // local instant
-    std::string name;
-    std::string macro;
-    int macroAction;
-    std::string macroData;
-};
-
 class IcsCalendar {
 public:
     struct Events;
@@ -38,8 +30,9 @@ public:
     // The same events with the occurrences of another window expanded.
     std::shared_ptr<const IcsCalendar> Reindexed(uint64_t from, uint64_t to) const;
 
-    // The actions that start in [from, to], by time (events of one instant in the calendar's order).
-    std::vector<IcsAction> Actions(uint64_t from, uint64_t to) const;
+    // Appends the actions that start in [from, to] as the elements of an answer's JSON list, comma
+    // separated, by time (events of one instant in the calendar's order).
+    void AppendActions(uint64_t from, uint64_t to, std::string* json) const;
 
     // The calendar's own name (X-WR-CALNAME), empty without one.
     const std::string& name() const;

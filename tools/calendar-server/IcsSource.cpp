@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -34,14 +35,8 @@ int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<Transfer*>(user)->stop->load() ? 1 : 0;
 }
 
-// Today's window of occurrences kept ready: yesterday (a request late in the evening may reach back) to
-// `days` days ahead.
-void IndexWindow(int days, uint64_t* from, uint64_t* to) {
-    const uint64_t now = platform::LocalInstantNow();
-    const uint64_t today = now - now % platform::kTicksPerDay;
-    *from = today - platform::kTicksPerDay;
-    *to = today + static_cast<uint64_t>(days + 1) * platform::kTicksPerDay - 1;
-}
+// Requests may widen the window kept ready this far ahead of today.
+constexpr uint64_t kMostDaysAhead = 100;
 
 }  // namespace
 
@@ -62,7 +57,7 @@ bool IcsSource::IsUrl() const {
 
 void IcsSource::Preload(const std::string& text) {
     uint64_t from = 0, to = 0;
-    IndexWindow(options_.indexDays, &from, &to);
+    IndexWindow(&from, &to);
     std::string error;
     auto calendar = IcsCalendar::Parse(text, from, to, nullptr, &error);
     if (!calendar) return;
@@ -87,6 +82,27 @@ void IcsSource::Stop() {
     }
     wake_.notify_all();
     if (thread_.joinable()) thread_.join();
+}
+
+// Today's window of occurrences kept ready: yesterday (a request late in the evening may reach back) to
+// a number of days ahead, or as far as requests have asked (within a limit).
+void IcsSource::IndexWindow(uint64_t* from, uint64_t* to) const {
+    const uint64_t now = platform::LocalInstantNow();
+    const uint64_t today = now - now % platform::kTicksPerDay;
+    *from = today - platform::kTicksPerDay;
+    *to = today + static_cast<uint64_t>(options_.indexDays + 1) * platform::kTicksPerDay - 1;
+    std::lock_guard<std::mutex> lock(mutex_);
+    const uint64_t limit = today + (kMostDaysAhead + 1) * platform::kTicksPerDay - 1;
+    if (wantedTo_ > *to) *to = std::min(wantedTo_, limit);
+}
+
+void IcsSource::Requested(uint64_t to) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (to <= wantedTo_) return;
+        // Whole days, so that the window does not move with every request.
+        wantedTo_ = to - to % platform::kTicksPerDay + platform::kTicksPerDay - 1;
+    }
 }
 
 std::shared_ptr<const IcsCalendar> IcsSource::Current() const {
@@ -183,7 +199,7 @@ void IcsSource::Attempt() {
     const std::string where = "location " + std::to_string(location_) + ": " + source_ + ": ";
     if (!fetched) return note_(where + error + kept);
     uint64_t from = 0, to = 0;
-    IndexWindow(options_.indexDays, &from, &to);
+    IndexWindow(&from, &to);
     std::vector<std::string> notes;
     auto calendar = IcsCalendar::Parse(text, from, to, &notes, &error);
     for (const std::string& n : notes) note_(where + n);
@@ -200,8 +216,8 @@ void IcsSource::Attempt() {
 void IcsSource::Reindex() {
     auto calendar = Current();
     uint64_t from = 0, to = 0;
-    IndexWindow(options_.indexDays, &from, &to);
-    if (!calendar || calendar->indexedFrom() == from) return;
+    IndexWindow(&from, &to);
+    if (!calendar || (calendar->indexedFrom() == from && calendar->indexedTo() == to)) return;
     auto moved = calendar->Reindexed(from, to);
     std::lock_guard<std::mutex> lock(mutex_);
     if (current_ == calendar) current_ = std::move(moved);

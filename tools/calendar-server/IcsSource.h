@@ -42,6 +42,9 @@ public:
     void Stop();
 
     std::shared_ptr<const IcsCalendar> Current() const;
+    // A request reached up to `to` beyond the occurrences kept ready: they are made ready that far on
+    // the next look at the source (up to a limit).
+    void Requested(uint64_t to);
     const std::string& source() const { return source_; }
     bool IsUrl() const;
 
@@ -51,6 +54,7 @@ private:
     bool Fetch(std::string* text, std::string* error);
     std::string Stamp() const;
     void Reindex();
+    void IndexWindow(uint64_t* from, uint64_t* to) const;
 
     const int64_t location_;
     const std::string source_;
@@ -62,6 +66,7 @@ private:
     std::condition_variable wake_;
     std::shared_ptr<const IcsCalendar> current_;
     std::string goodText_;
+    uint64_t wantedTo_ = 0;
     bool firstDone_ = false;
     std::atomic<bool> stop_{false};
     std::string stamp_;
