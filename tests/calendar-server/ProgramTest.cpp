@@ -218,6 +218,7 @@ TEST(CalendarServerProgram, AServerKilledWhileWritingLeavesADatabaseWithEveryAns
     ASSERT_FALSE(dir.empty());
     std::ofstream(dir + "/data.json") << kOneLocation;
     std::vector<int64_t> answered;
+    std::atomic<size_t> count{0};
     std::atomic<bool> writing{true};
     {
         Program server({"--db", dir + "/calendar.db", "--data", dir + "/data.json", "--port", "0"});
@@ -230,15 +231,20 @@ TEST(CalendarServerProgram, AServerKilledWhileWritingLeavesADatabaseWithEveryAns
                 auto res = http.Post("/apiv1/variable", body, "application/json");
                 if (!res) break;
                 if (res->status == 201) answered.push_back(nlohmann::json::parse(res->body)["variable_id"]);
+                count = answered.size();
             }
         });
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        // Killed while the writes go on, after a few have been answered.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (count < 10 && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         server.Signal(SIGKILL);
         server.Wait();
         writing = false;
         writer.join();
     }
-    ASSERT_GT(answered.size(), 5u);
+    ASSERT_GE(answered.size(), 10u);
 
     Program restarted({"--db", dir + "/calendar.db", "--port", "0"});
     httplib::Client http("127.0.0.1", PortOf(restarted.FirstLine()));
