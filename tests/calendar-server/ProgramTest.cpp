@@ -154,8 +154,15 @@ TEST(CalendarServerProgram, SigintStopsTheDemoServer) {
 }
 
 TEST(CalendarServerProgram, BadOptionsAndDataEndWithAnError) {
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {"--port", "70000"}, {"--port", "12x"}, {"--bogus"}, {"--persist"}, {"--data"}}) {
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"--port", "70000"},
+                                                                               {"--port", "12x"},
+                                                                               {"--bogus"},
+                                                                               {"--persist"},
+                                                                               {"--data"},
+                                                                               {"--ics", "1"},
+                                                                               {"--ics", "a=plan.ics"},
+                                                                               {"--ics", "1="},
+                                                                               {"--ics-minutes", "0"}}) {
         Program program(args);
         EXPECT_EQ(2, program.Wait()) << args[0];
     }

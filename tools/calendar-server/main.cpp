@@ -69,8 +69,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--ics" && hasValue) {
             const std::string spec = argv[++i];
             const size_t equals = spec.find('=');
+            const std::string number = spec.substr(0, equals);
             char* end = nullptr;
-            const long long location = std::strtoll(spec.substr(0, equals).c_str(), &end, 10);
+            const long long location = std::strtoll(number.c_str(), &end, 10);
             if (equals == std::string::npos || equals == 0 || *end != '\0' || equals + 1 == spec.size()) {
                 return Usage("--ics takes LOCATION=FILE or LOCATION=http://...");
             }
