@@ -241,7 +241,7 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, u
     }
     icalcomponent* root = events->root;
     std::vector<std::pair<std::string, time_t>> overridden;  // UID, instant
-    std::vector<std::string> uids;
+    std::vector<std::string> series;                         // per kept event: its UID, empty for an override
     {
         std::lock_guard<std::mutex> lock(LibraryLock());
         for (icalproperty* p = icalcomponent_get_first_property(root, ICAL_X_PROPERTY); p;
@@ -258,7 +258,8 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, u
         std::string why;
         const bool good = ReadEvent(root, c, &e, &skip, &why);
         // An instance overridden (or cancelled) by its own VEVENT leaves the series either way.
-        if (icalproperty* rid = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY)) {
+        icalproperty* rid = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY);
+        if (rid) {
             icaltimetype t = icalproperty_get_recurrenceid(rid);
             time_t utc = 0;
             if (!t.is_date && RealDate(t) && ZoneOf(root, rid, &t) && ToUtc(t, &utc)) {
@@ -268,19 +269,19 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, u
                 continue;
             }
             e.rules.clear();  // an override is one instance
+            e.extra.clear();
         }
         if (!good) {
             if (notes) notes->push_back(Describe(c) + ": " + why + "; skipped");
             continue;
         }
         if (skip) continue;
-        uids.push_back(Text(icalcomponent_get_uid(c)));
+        series.push_back(rid ? std::string() : Text(icalcomponent_get_uid(c)));
         events->list.push_back(std::move(e));
     }
     for (const auto& o : overridden) {
         for (size_t i = 0; i < events->list.size(); ++i) {
-            if (uids[i] == o.first && !events->list[i].rules.empty())
-                events->list[i].excluded.push_back(o.second);
+            if (!series[i].empty() && series[i] == o.first) events->list[i].excluded.push_back(o.second);
         }
     }
     for (Event& e : events->list) std::sort(e.excluded.begin(), e.excluded.end());
