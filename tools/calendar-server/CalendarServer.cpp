@@ -598,11 +598,12 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
     }
     // A calendar's occurrences are worked out without holding the database.
     IcsSource& source = *sources_.at(location);
+    auto calendar = source.Current();
+    // No list rather than an empty one: a client keeps what it read before.
+    if (!calendar) return Error(res, 503, "the calendar of this location has not been read yet");
+    if (to > calendar->indexedTo()) source.Requested(to);
     std::string text = "{\"calendaractions\":[";
-    if (auto calendar = source.Current()) {
-        if (to > calendar->indexedTo()) source.Requested(to);
-        calendar->AppendActions(from, to, &text);
-    }
+    calendar->AppendActions(from, to, &text);
     res.status = 200;
     res.set_content(text + "]}", "application/json");
 }

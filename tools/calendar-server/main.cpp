@@ -67,15 +67,15 @@ int main(int argc, char** argv) {
         } else if (arg == "--db" && hasValue) {
             dbPath = argv[++i];
         } else if (arg == "--ics" && hasValue) {
-            const std::string spec = argv[++i];
-            const size_t equals = spec.find('=');
-            const std::string number = spec.substr(0, equals);
+            const std::string assignment = argv[++i];
+            const size_t equals = assignment.find('=');
+            const std::string number = assignment.substr(0, equals);
             char* end = nullptr;
             const long long location = std::strtoll(number.c_str(), &end, 10);
-            if (equals == std::string::npos || equals == 0 || *end != '\0' || equals + 1 == spec.size()) {
+            if (equals == std::string::npos || equals == 0 || *end != '\0' || equals + 1 == assignment.size()) {
                 return Usage("--ics takes LOCATION=FILE or LOCATION=http://...");
             }
-            calendars.emplace_back(location, spec.substr(equals + 1));
+            calendars.emplace_back(location, assignment.substr(equals + 1));
         } else if (arg == "--ics-minutes" && hasValue) {
             char* end = nullptr;
             minutes = std::strtol(argv[++i], &end, 10);
