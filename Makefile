@@ -3,7 +3,7 @@
 
 PACKAGES := g++ make cmake pkg-config libtinyxml-dev nlohmann-json3-dev libcurl4-openssl-dev \
             libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libgtk-3-dev xvfb xauth \
-            clang libclang-rt-14-dev
+            clang libclang-rt-14-dev libsqlite3-dev libical-dev
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Seconds each fuzz target runs in `make fuzz`, and in the short fuzz step of `make test`.
 FUZZ_SECONDS ?= 60

@@ -98,8 +98,8 @@ TEST(CalendarServerDates, RelativeDatesCountFromTheStart) {
     ASSERT_TRUE(ParseActionDate("2024-05-01T10:30:00", start, &t));
     EXPECT_EQ(At(2024, 5, 1, 10, 30), t);
     for (const char* bad : {"", "+", "+s", "90s", "+90", "+90x", "+9 0s", "+-5m", "-999999999999d",
-                            "+999999999999d", "2024-05-01T10:30", "2024-13-01T00:00:00", "2024-05-01 10:30:00",
-                            "2024-05-01T10:30:00Z", "tomorrow"}) {
+                            "+999999999999d", "2024-05-01T10:30", "2024-13-01T00:00:00",
+                            "2024-05-01 10:30:00", "2024-05-01T10:30:00Z", "tomorrow"}) {
         EXPECT_FALSE(ParseActionDate(bad, start, &t)) << bad;
     }
     bool dateOnly = false;
@@ -111,13 +111,14 @@ TEST(CalendarServerDates, RelativeDatesCountFromTheStart) {
 TEST(CalendarServerData, MalformedDataFilesAreRefusedWithAReason) {
     CalendarServer s;
     std::string error;
-    for (const char* bad : {
-             "", "[]", "{\"locations\": {}}", "{\"locations\": [{\"name\": \"no id\"}]}",
-             "{\"locations\": [{\"location_id\": 1}, {\"location_id\": 1}]}",
-             "{\"variables\": [{\"variable_id\": 1, \"location_id\": 1, \"name\": \"\", \"var_type\": 1}]}",
-             "{\"variables\": [{\"variable_id\": 0, \"location_id\": 1, \"name\": \"a\", \"var_type\": 1}]}",
-             "{\"actions\": [{\"location_id\": 1}]}", "{\"actions\": [{\"location_id\": 1, \"date\": \"soon\"}]}",
-             "{\"actions\": [{\"location_id\": 1, \"date\": \"+1m\", \"macro_action\": \"1\"}]}"}) {
+    for (const char* bad :
+         {"", "[]", "{\"locations\": {}}", "{\"locations\": [{\"name\": \"no id\"}]}",
+          "{\"locations\": [{\"location_id\": 1}, {\"location_id\": 1}]}",
+          "{\"variables\": [{\"variable_id\": 1, \"location_id\": 1, \"name\": \"\", \"var_type\": 1}]}",
+          "{\"variables\": [{\"variable_id\": 0, \"location_id\": 1, \"name\": \"a\", \"var_type\": 1}]}",
+          "{\"actions\": [{\"location_id\": 1}]}",
+          "{\"actions\": [{\"location_id\": 1, \"date\": \"soon\"}]}",
+          "{\"actions\": [{\"location_id\": 1, \"date\": \"+1m\", \"macro_action\": \"1\"}]}"}) {
         error.clear();
         EXPECT_FALSE(s.Load(bad, At(2024, 1, 1), &error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
@@ -131,9 +132,10 @@ TEST_F(CalendarServerTest, ServesLocationsVariablesAndActionsOfADayOrARange) {
     EXPECT_EQ(json::parse(R"({"locations": [{"location_id": 1, "name": "Main hall", "comment": "upstairs"},
                                             {"location_id": 2, "name": "Foyer", "comment": ""}]})"),
               Get("/apiv1/location"));
-    EXPECT_EQ(json::parse(R"({"variables": [{"variable_id": 9, "location_id": 2, "name": "Count", "var_type": 1,
+    EXPECT_EQ(
+        json::parse(R"({"variables": [{"variable_id": 9, "location_id": 2, "name": "Count", "var_type": 1,
                                              "var_data": ""}]})"),
-              Get("/apiv1/variable?locationid=2"));
+        Get("/apiv1/variable?locationid=2"));
 
     const json day = Get("/apiv1/calendar/1/actions?date=2024-05-01");
     ASSERT_EQ(3u, day["calendaractions"].size());
@@ -174,7 +176,8 @@ TEST_F(CalendarServerTest, BadRequestsGet400AndUnknownThings404WithAJsonError) {
         {"POST", "/apiv1/variable", "{\"location_id\":3,\"name\":\"a\",\"var_type\":1}", 404},
         {"POST", "/apiv1/variable", "{\"location_id\":1,\"name\":\"Mode\",\"var_type\":1}", 409},
         {"PUT", "/apiv1/variable", "{\"location_id\":1,\"name\":\"a\",\"var_type\":1}", 400},
-        {"PUT", "/apiv1/variable", "{\"location_id\":1,\"name\":\"a\",\"var_type\":1,\"variable_id\":77}", 404},
+        {"PUT", "/apiv1/variable", "{\"location_id\":1,\"name\":\"a\",\"var_type\":1,\"variable_id\":77}",
+         404},
         {"DELETE", "/apiv1/variable/77", "", 404},
         {"DELETE", "/apiv1/variable/abc", "", 404},
     };
@@ -189,13 +192,15 @@ TEST_F(CalendarServerTest, BadRequestsGet400AndUnknownThings404WithAJsonError) {
     // One log line per request (written after each answer went out, so read once the server has stopped).
     server.Stop();
     const std::string lines = log.str();
-    EXPECT_EQ(sizeof cases / sizeof cases[0], static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n')));
+    EXPECT_EQ(sizeof cases / sizeof cases[0],
+              static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n')));
     EXPECT_NE(std::string::npos, lines.find("127.0.0.1 DELETE /apiv1/variable/77 404"));
 }
 
 TEST_F(CalendarServerTest, VariablesAreCreatedNumberedUpdatedAndDeleted) {
     Start();
-    auto created = Send("POST", "/apiv1/variable", R"({"location_id":1,"name":"Show","var_type":2,"variable_id":0})");
+    auto created =
+        Send("POST", "/apiv1/variable", R"({"location_id":1,"name":"Show","var_type":2,"variable_id":0})");
     ASSERT_TRUE(created);
     EXPECT_EQ(201, created->status);
     EXPECT_EQ(10, json::parse(created->body)["variable_id"]);  // after the highest number in use
@@ -221,7 +226,8 @@ TEST_F(CalendarServerTest, PersistedChangesReachTheFileWholeAndFailuresChangeNot
     const std::string path = std::string(dir) + "/data.json";
     calendar.SetPersistPath(path);
     Start();
-    ASSERT_EQ(201, Send("POST", "/apiv1/variable", R"({"location_id":2,"name":"Show","var_type":2})")->status);
+    ASSERT_EQ(201,
+              Send("POST", "/apiv1/variable", R"({"location_id":2,"name":"Show","var_type":2})")->status);
     ASSERT_EQ(200, Send("DELETE", "/apiv1/variable/9", "")->status);
 
     const json written = json::parse(ReadFile(path));
@@ -237,7 +243,8 @@ TEST_F(CalendarServerTest, PersistedChangesReachTheFileWholeAndFailuresChangeNot
     // A file that cannot be written refuses the change.
     std::remove(path.c_str());
     rmdir(dir);
-    EXPECT_EQ(500, Send("POST", "/apiv1/variable", R"({"location_id":2,"name":"Other","var_type":2})")->status);
+    EXPECT_EQ(500,
+              Send("POST", "/apiv1/variable", R"({"location_id":2,"name":"Other","var_type":2})")->status);
     EXPECT_EQ(500, Send("DELETE", "/apiv1/variable/5", "")->status);
     EXPECT_EQ(2u, calendar.Document()["variables"].size());
 }

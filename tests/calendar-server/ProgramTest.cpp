@@ -1,4 +1,5 @@
-// The calendar-server program itself: options, the port it reports, persistence and a clean stop on signals.
+// The calendar-server program itself: options, the port it reports, persistence (the data file, the
+// database across restarts and kills) and a clean stop on signals.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -6,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "Database.h"
 #include "calendar/MCalendarStore.h"
 #include "server/MCalendarRESTClient.h"
 #include "support/LoopbackServer.h"
@@ -69,8 +72,10 @@ public:
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (status_ < 0 && std::chrono::steady_clock::now() < end) {
             int raw = 0;
-            if (waitpid(pid_, &raw, WNOHANG) == pid_) status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (waitpid(pid_, &raw, WNOHANG) == pid_)
+                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return status_;
     }
@@ -149,12 +154,125 @@ TEST(CalendarServerProgram, SigintStopsTheDemoServer) {
 }
 
 TEST(CalendarServerProgram, BadOptionsAndDataEndWithAnError) {
-    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {"--port", "70000"}, {"--port", "12x"}, {"--bogus"}, {"--persist"}, {"--data"}}) {
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{{"--port", "70000"},
+                                                                               {"--port", "12x"},
+                                                                               {"--bogus"},
+                                                                               {"--persist"},
+                                                                               {"--data"},
+                                                                               {"--ics", "1"},
+                                                                               {"--ics", "a=plan.ics"},
+                                                                               {"--ics", "1="},
+                                                                               {"--ics-minutes", "0"}}) {
         Program program(args);
         EXPECT_EQ(2, program.Wait()) << args[0];
     }
     Program missing({"--data", "/nonexistent/data.json", "--port", "0"});
     EXPECT_EQ(1, missing.Wait());
     EXPECT_NE(std::string::npos, missing.Errors().find("cannot read"));
+}
+
+namespace {
+
+std::string TempDir() {
+    char dir[] = "/tmp/calendar-server-db-XXXXXX";
+    return mkdtemp(dir) ? dir : "";
+}
+
+void RemoveDir(const std::string& dir) {
+    for (const char* name : {"/calendar.db", "/calendar.db-wal", "/calendar.db-shm", "/data.json"}) {
+        std::remove((dir + name).c_str());
+    }
+    rmdir(dir.c_str());
+}
+
+const char kOneLocation[] = R"({"locations": [{"location_id": 3, "name": "Stage"}]})";
+
+}  // namespace
+
+TEST(CalendarServerProgram, VariablesWrittenThroughRestSurviveARestartWithADatabase) {
+    ScopedEnv noProxy("http_proxy", nullptr);
+    const std::string dir = TempDir();
+    ASSERT_FALSE(dir.empty());
+    std::ofstream(dir + "/data.json") << kOneLocation;
+    {
+        Program first({"--db", dir + "/calendar.db", "--data", dir + "/data.json", "--port", "0"});
+        httplib::Client http("127.0.0.1", PortOf(first.FirstLine()));
+        auto res =
+            http.Post("/apiv1/variable", R"({"location_id":3,"name":"Show","var_type":4,"var_data":"A,B"})",
+                      "application/json");
+        ASSERT_TRUE(res);
+        ASSERT_EQ(201, res->status);
+        first.Signal(SIGTERM);
+        ASSERT_EQ(0, first.Wait());
+    }
+    // The data file is not read again into a database that holds a calendar: the variable stays.
+    Program second({"--db", dir + "/calendar.db", "--data", dir + "/data.json", "--port", "0"});
+    httplib::Client http("127.0.0.1", PortOf(second.FirstLine()));
+    auto res = http.Get("/apiv1/variable?locationid=3");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(nlohmann::json::parse(R"({"variables": [{"variable_id": 1, "location_id": 3, "name": "Show",
+                                                        "var_type": 4, "var_data": "A,B"}]})"),
+              nlohmann::json::parse(res->body));
+    second.Signal(SIGTERM);
+    EXPECT_EQ(0, second.Wait());
+    EXPECT_NE(std::string::npos, second.Errors().find("seeds only a new database"));
+    RemoveDir(dir);
+}
+
+TEST(CalendarServerProgram, AServerKilledWhileWritingLeavesADatabaseWithEveryAnsweredWrite) {
+    ScopedEnv noProxy("http_proxy", nullptr);
+    const std::string dir = TempDir();
+    ASSERT_FALSE(dir.empty());
+    std::ofstream(dir + "/data.json") << kOneLocation;
+    std::vector<int64_t> answered;
+    std::atomic<size_t> count{0};
+    std::atomic<bool> writing{true};
+    {
+        Program server({"--db", dir + "/calendar.db", "--data", dir + "/data.json", "--port", "0"});
+        const int port = PortOf(server.FirstLine());
+        std::thread writer([&] {
+            httplib::Client http("127.0.0.1", port);
+            for (int i = 0; writing; ++i) {
+                const std::string body =
+                    R"({"location_id":3,"var_type":2,"name":"v)" + std::to_string(i) + R"("})";
+                auto res = http.Post("/apiv1/variable", body, "application/json");
+                if (!res) break;
+                if (res->status == 201) answered.push_back(nlohmann::json::parse(res->body)["variable_id"]);
+                count = answered.size();
+            }
+        });
+        // Killed while the writes go on, after a few have been answered.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (count < 10 && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        server.Signal(SIGKILL);
+        server.Wait();
+        writing = false;
+        writer.join();
+    }
+    ASSERT_GE(answered.size(), 10u);
+
+    Program restarted({"--db", dir + "/calendar.db", "--port", "0"});
+    httplib::Client http("127.0.0.1", PortOf(restarted.FirstLine()));
+    auto res = http.Get("/apiv1/variable?locationid=3");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(200, res->status) << res->body;
+    std::vector<int64_t> stored;
+    const nlohmann::json answer = nlohmann::json::parse(res->body);
+    for (const auto& v : answer["variables"]) stored.push_back(v["variable_id"]);
+    // Every answered write is there; at most the one in flight at the kill may be there too.
+    ASSERT_GE(stored.size(), answered.size());
+    EXPECT_LE(stored.size(), answered.size() + 1);
+    EXPECT_TRUE(std::equal(answered.begin(), answered.end(), stored.begin()));
+    restarted.Signal(SIGTERM);
+    EXPECT_EQ(0, restarted.Wait());
+
+    calendar_server::Database db;
+    std::string error;
+    ASSERT_TRUE(db.Open(dir + "/calendar.db", &error)) << error;
+    calendar_server::Statement check(db.handle(), "PRAGMA integrity_check");
+    ASSERT_TRUE(check.Step());
+    EXPECT_EQ("ok", check.Text(0));
+    RemoveDir(dir);
 }

@@ -1,11 +1,14 @@
 #include "CalendarServer.h"
 
+#include <sqlite3.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <limits>
 #include <sstream>
-#include <unistd.h>
 
 #include "platform/Clock.h"
 
@@ -14,7 +17,11 @@ using nlohmann::json;
 namespace calendar_server {
 namespace {
 
-bool IsInteger(const json& v) { return v.is_number_integer(); }
+constexpr int64_t kSchemaVersion = 1;
+
+bool IsInteger(const json& v) {
+    return v.is_number_integer();
+}
 
 bool AllDigits(const std::string& text, size_t from, size_t count) {
     if (from + count > text.size()) return false;
@@ -55,13 +62,17 @@ void Reply(httplib::Response& res, int status, const json& body) {
 // Checks the members of a variable sent by a client. The id is required only for an update.
 bool ValidVariable(const json& v, bool needId, std::string* why) {
     if (!v.is_object()) return *why = "the body is not a JSON object", false;
-    if (!v.contains("location_id") || !IsInteger(v["location_id"])) return *why = "location_id must be an integer", false;
+    if (!v.contains("location_id") || !IsInteger(v["location_id"]))
+        return *why = "location_id must be an integer", false;
     if (!v.contains("name") || !v["name"].is_string() || v["name"].get<std::string>().empty()) {
         return *why = "name must be a non-empty string", false;
     }
-    if (!v.contains("var_type") || !IsInteger(v["var_type"])) return *why = "var_type must be an integer", false;
-    if (v.contains("var_data") && !v["var_data"].is_string()) return *why = "var_data must be a string", false;
-    if (needId && (!v.contains("variable_id") || !IsInteger(v["variable_id"]) || v["variable_id"].get<int64_t>() <= 0)) {
+    if (!v.contains("var_type") || !IsInteger(v["var_type"]))
+        return *why = "var_type must be an integer", false;
+    if (v.contains("var_data") && !v["var_data"].is_string())
+        return *why = "var_data must be a string", false;
+    if (needId && (!v.contains("variable_id") || !IsInteger(v["variable_id"]) ||
+                   v["variable_id"].get<int64_t>() <= 0)) {
         return *why = "variable_id must be a positive integer", false;
     }
     return true;
@@ -106,11 +117,20 @@ bool ParseActionDate(const std::string& text, uint64_t startInstant, uint64_t* i
     if (text.size() < 3 || text.size() > 14 || !AllDigits(text, 1, text.size() - 2)) return false;
     uint64_t unit = 0;
     switch (text.back()) {
-        case 's': unit = platform::kTicksPerSecond; break;
-        case 'm': unit = 60 * platform::kTicksPerSecond; break;
-        case 'h': unit = 3600 * platform::kTicksPerSecond; break;
-        case 'd': unit = platform::kTicksPerDay; break;
-        default: return false;
+        case 's':
+            unit = platform::kTicksPerSecond;
+            break;
+        case 'm':
+            unit = 60 * platform::kTicksPerSecond;
+            break;
+        case 'h':
+            unit = 3600 * platform::kTicksPerSecond;
+            break;
+        case 'd':
+            unit = platform::kTicksPerDay;
+            break;
+        default:
+            return false;
     }
     uint64_t count = 0;
     for (size_t i = 1; i + 1 < text.size(); ++i) count = count * 10 + static_cast<uint64_t>(text[i] - '0');
@@ -131,8 +151,8 @@ std::string FormatLocalTime(uint64_t instant) {
     platform::CalendarTime t;
     platform::InstantToCalendar(instant, &t);
     char text[40];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
+    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
     return text;
 }
 
@@ -153,10 +173,13 @@ bool CalendarServer::Load(const std::string& text, uint64_t startInstant, std::s
         if (!l.is_object() || !l.contains("location_id") || !IsInteger(l["location_id"])) {
             return *error = "a location needs an integer location_id", false;
         }
-        if (l.contains("name") && !l["name"].is_string()) return *error = "a location name must be a string", false;
-        if (l.contains("comment") && !l["comment"].is_string()) return *error = "a comment must be a string", false;
+        if (l.contains("name") && !l["name"].is_string())
+            return *error = "a location name must be a string", false;
+        if (l.contains("comment") && !l["comment"].is_string())
+            return *error = "a comment must be a string", false;
         const int64_t id = l["location_id"].get<int64_t>();
-        if (std::find(seen.begin(), seen.end(), id) != seen.end()) return *error = "duplicate location_id", false;
+        if (std::find(seen.begin(), seen.end(), id) != seen.end())
+            return *error = "duplicate location_id", false;
         seen.push_back(id);
     }
     seen.clear();
@@ -164,9 +187,15 @@ bool CalendarServer::Load(const std::string& text, uint64_t startInstant, std::s
     for (const json& v : doc["variables"]) {
         if (!ValidVariable(v, true, &why)) return *error = "variable: " + why, false;
         const int64_t id = v["variable_id"].get<int64_t>();
-        if (std::find(seen.begin(), seen.end(), id) != seen.end()) return *error = "duplicate variable_id", false;
+        if (std::find(seen.begin(), seen.end(), id) != seen.end())
+            return *error = "duplicate variable_id", false;
         seen.push_back(id);
     }
+    struct Action {
+        int64_t location;
+        uint64_t time;
+        json record;
+    };
     std::vector<Action> actions;
     for (const json& a : doc["actions"]) {
         if (!a.is_object() || !a.contains("location_id") || !IsInteger(a["location_id"])) {
@@ -178,15 +207,15 @@ bool CalendarServer::Load(const std::string& text, uint64_t startInstant, std::s
             return *error = "an action needs a date: YYYY-MM-DDThh:mm:ss or +90s, +5m, -1h, +2d", false;
         }
         for (const char* key : {"name", "macro", "macro_data"}) {
-            if (a.contains(key) && !a[key].is_string()) return *error = std::string(key) + " must be a string", false;
+            if (a.contains(key) && !a[key].is_string())
+                return *error = std::string(key) + " must be a string", false;
         }
         if (a.contains("macro_action") && !IsInteger(a["macro_action"])) {
             return *error = "macro_action must be an integer", false;
         }
         json record{{"name", a.value("name", std::string())},
                     {"macro", a.value("macro", std::string())},
-                    {"date", FormatLocalTime(time)},
-                    {"macro_action", a.value("macro_action", 0)},
+                    {"macro_action", a.value("macro_action", int64_t(0))},
                     {"macro_data", a.value("macro_data", std::string())}};
         actions.push_back(Action{a["location_id"].get<int64_t>(), time, std::move(record)});
     }
@@ -194,8 +223,102 @@ bool CalendarServer::Load(const std::string& text, uint64_t startInstant, std::s
                      [](const Action& x, const Action& y) { return x.time < y.time; });
     std::lock_guard<std::mutex> lock(mutex_);
     document_ = std::move(doc);
-    actions_ = std::move(actions);
+    {
+        Statement count(db_.handle(),
+                        "SELECT (SELECT COUNT(*) FROM locations) + (SELECT COUNT(*) FROM variables) + "
+                        "(SELECT COUNT(*) FROM actions)");
+        if (!count.Step()) return *error = "cannot read the database: " + db_.LastError(), false;
+        seeded_ = count.Int(0) == 0;
+    }
+    if (!seeded_) return true;
+    Transaction tx(db_);
+    bool ok = tx.ok();
+    for (const json& l : document_["locations"]) {
+        Statement insert(db_.handle(), "INSERT INTO locations(location_id, name, comment) VALUES(?, ?, ?)");
+        insert.Bind(l["location_id"].get<int64_t>())
+            .Bind(l.value("name", std::string()))
+            .Bind(l.value("comment", std::string()));
+        ok = ok && (insert.Step(), insert.Done());
+    }
+    for (const json& v : document_["variables"]) {
+        Statement insert(db_.handle(),
+                         "INSERT INTO variables(variable_id, location_id, name, var_type, var_data) "
+                         "VALUES(?, ?, ?, ?, ?)");
+        insert.Bind(v["variable_id"].get<int64_t>())
+            .Bind(v["location_id"].get<int64_t>())
+            .Bind(v["name"].get<std::string>())
+            .Bind(v["var_type"].get<int64_t>())
+            .Bind(v.value("var_data", std::string()));
+        ok = ok && (insert.Step(), insert.Done());
+    }
+    for (const Action& a : actions) {
+        Statement insert(db_.handle(),
+                         "INSERT INTO actions(location_id, time, name, macro, macro_action, macro_data) "
+                         "VALUES(?, ?, ?, ?, ?, ?)");
+        insert.Bind(a.location)
+            .Bind(static_cast<int64_t>(a.time))
+            .Bind(a.record["name"].get<std::string>())
+            .Bind(a.record["macro"].get<std::string>())
+            .Bind(a.record["macro_action"].get<int64_t>())
+            .Bind(a.record["macro_data"].get<std::string>());
+        ok = ok && (insert.Step(), insert.Done());
+    }
+    if (!ok || !tx.Commit(error)) {
+        if (error->empty()) *error = "cannot write the database: " + db_.LastError();
+        return seeded_ = false, false;
+    }
     return true;
+}
+
+CalendarServer::CalendarServer() {
+    SetNotes([](const std::string& line) {
+        static std::mutex lock;
+        std::lock_guard<std::mutex> hold(lock);
+        std::cerr << "calendar-server: " << line << std::endl;
+    });
+    std::string error;
+    if (!db_.Open(":memory:", &error) || !CreateSchema(&error)) Note("in-memory database: " + error);
+}
+
+CalendarServer::~CalendarServer() {
+    // The readers call back into the database; they end first.
+    for (auto& s : sources_) s.second->Stop();
+}
+
+bool CalendarServer::OpenDatabase(const std::string& path, std::string* error) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.Open(path, error) && CreateSchema(error);
+}
+
+bool CalendarServer::CreateSchema(std::string* error) {
+    // A write-ahead log with every commit synced: a crash (or a kill) in the middle of a write leaves the
+    // last committed state, and a committed answer is never lost.
+    if (!db_.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL", error)) return false;
+    int64_t found = 0;
+    {
+        Statement version(db_.handle(), "PRAGMA user_version");
+        if (!version.Step()) return *error = "not a calendar database: " + db_.LastError(), false;
+        found = version.Int(0);
+    }
+    if (found == kSchemaVersion) return true;
+    if (found != 0) {
+        return *error = "the database has schema " + std::to_string(found) + ", this server knows " +
+                        std::to_string(kSchemaVersion),
+               false;
+    }
+    Transaction tx(db_);
+    const bool created = tx.ok() && db_.Exec(R"(
+        CREATE TABLE locations(location_id INTEGER NOT NULL UNIQUE, name TEXT NOT NULL, comment TEXT NOT NULL,
+                               from_calendar INTEGER NOT NULL DEFAULT 0);
+        CREATE TABLE variables(variable_id INTEGER NOT NULL UNIQUE, location_id INTEGER NOT NULL,
+                               name TEXT NOT NULL, var_type INTEGER NOT NULL, var_data TEXT NOT NULL);
+        CREATE TABLE actions(location_id INTEGER NOT NULL, time INTEGER NOT NULL, name TEXT NOT NULL,
+                             macro TEXT NOT NULL, macro_action INTEGER NOT NULL, macro_data TEXT NOT NULL);
+        CREATE INDEX actions_by_time ON actions(location_id, time);
+        CREATE TABLE calendar_copies(location_id INTEGER PRIMARY KEY, source TEXT NOT NULL, body BLOB NOT NULL);
+        PRAGMA user_version = 1;)",
+                                             error);
+    return created && tx.Commit(error);
 }
 
 bool CalendarServer::LoadFile(const std::string& path, uint64_t startInstant, std::string* error) {
@@ -208,7 +331,65 @@ bool CalendarServer::LoadFile(const std::string& path, uint64_t startInstant, st
 
 json CalendarServer::Document() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return document_;
+    json doc = document_;
+    doc["variables"] = Variables(0, true);
+    return doc;
+}
+
+bool CalendarServer::AddIcsSource(int64_t location, const std::string& source,
+                                  const IcsSource::Options& options, std::string* error) {
+    if (sources_.count(location))
+        return *error = "location " + std::to_string(location) + " has two calendars", false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!KnownLocation(location)) {
+        // Named after the source until the calendar tells its own name.
+        Statement insert(
+            db_.handle(),
+            "INSERT INTO locations(location_id, name, comment, from_calendar) VALUES(?, ?, '', 1)");
+        insert.Bind(location).Bind(source);
+        if (insert.Step(), !insert.Done())
+            return *error = "cannot write the database: " + db_.LastError(), false;
+    }
+    auto reader = std::make_unique<IcsSource>(
+        location, source, options, [this](const std::string& line) { Note(line); },
+        [this, location, source](const std::string& text, const IcsCalendar& calendar) {
+            CalendarRead(location, source, text, calendar);
+        });
+    Statement copy(db_.handle(), "SELECT body FROM calendar_copies WHERE location_id = ? AND source = ?");
+    copy.Bind(location).Bind(source);
+    if (copy.Step()) reader->Preload(copy.Text(0));
+    sources_[location] = std::move(reader);
+    return true;
+}
+
+void CalendarServer::StartSources(int waitMs) {
+    for (auto& s : sources_) s.second->Start();
+    for (auto& s : sources_) s.second->WaitFirstRead(waitMs);
+}
+
+// A newly read calendar is kept, so that a restart while its source is unreachable still has it.
+void CalendarServer::CalendarRead(int64_t location, const std::string& source, const std::string& text,
+                                  const IcsCalendar& calendar) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Transaction tx(db_);
+    Statement copy(db_.handle(),
+                   "INSERT OR REPLACE INTO calendar_copies(location_id, source, body) VALUES(?, ?, ?)");
+    copy.Bind(location).Bind(source).Bind(text);
+    bool ok = (copy.Step(), copy.Done());
+    if (!calendar.name().empty()) {
+        Statement rename(db_.handle(),
+                         "UPDATE locations SET name = ? WHERE location_id = ? AND from_calendar = 1");
+        rename.Bind(calendar.name()).Bind(location);
+        ok = ok && (rename.Step(), rename.Done());
+    }
+    std::string why;
+    if (!ok || !tx.Commit(&why))
+        Note("location " + std::to_string(location) +
+             ": cannot keep a copy of the calendar: " + db_.LastError());
+}
+
+void CalendarServer::Note(const std::string& line) {
+    if (notes_) notes_(line);
 }
 
 void CalendarServer::Register(httplib::Server& server, std::ostream* log) {
@@ -243,27 +424,38 @@ void CalendarServer::Register(httplib::Server& server, std::ostream* log) {
     }
 }
 
-bool CalendarServer::KnownLocation(int64_t id) const {
-    for (const json& l : document_["locations"]) {
-        if (l["location_id"].get<int64_t>() == id) return true;
-    }
-    return false;
+bool CalendarServer::KnownLocation(int64_t id) {
+    Statement known(db_.handle(), "SELECT 1 FROM locations WHERE location_id = ?");
+    known.Bind(id);
+    return known.Step();
 }
 
-json::iterator CalendarServer::FindVariable(int64_t id) {
-    json& vars = document_["variables"];
-    return std::find_if(vars.begin(), vars.end(),
-                        [id](const json& v) { return v["variable_id"].get<int64_t>() == id; });
+json CalendarServer::Variables(int64_t location, bool all) {
+    Statement select(db_.handle(),
+                     "SELECT variable_id, location_id, name, var_type, var_data FROM variables "
+                     "WHERE ? OR location_id = ? ORDER BY rowid");
+    select.Bind(all ? 1 : 0).Bind(location);
+    json list = json::array();
+    while (select.Step()) {
+        list.push_back(json{{"variable_id", select.Int(0)},
+                            {"location_id", select.Int(1)},
+                            {"name", select.Text(2)},
+                            {"var_type", select.Int(3)},
+                            {"var_data", select.Text(4)}});
+    }
+    if (!select.Done()) throw std::runtime_error("cannot read the database: " + db_.LastError());
+    return list;
 }
 
 void CalendarServer::GetLocations(const httplib::Request&, httplib::Response& res) {
     std::lock_guard<std::mutex> lock(mutex_);
     json list = json::array();
-    for (const json& l : document_["locations"]) {
-        list.push_back(json{{"location_id", l["location_id"]},
-                            {"name", l.value("name", std::string())},
-                            {"comment", l.value("comment", std::string())}});
+    Statement select(db_.handle(), "SELECT location_id, name, comment FROM locations ORDER BY rowid");
+    while (select.Step()) {
+        list.push_back(
+            json{{"location_id", select.Int(0)}, {"name", select.Text(1)}, {"comment", select.Text(2)}});
     }
+    if (!select.Done()) return Error(res, 500, "cannot read the database: " + db_.LastError());
     Reply(res, 200, json{{"locations", list}});
 }
 
@@ -274,11 +466,7 @@ void CalendarServer::GetVariables(const httplib::Request& req, httplib::Response
     }
     std::lock_guard<std::mutex> lock(mutex_);
     if (!KnownLocation(location)) return Error(res, 404, "no such location");
-    json list = json::array();
-    for (const json& v : document_["variables"]) {
-        if (v["location_id"].get<int64_t>() == location) list.push_back(ServedVariable(v));
-    }
-    Reply(res, 200, json{{"variables", list}});
+    Reply(res, 200, json{{"variables", Variables(location, false)}});
 }
 
 void CalendarServer::CreateVariable(const httplib::Request& req, httplib::Response& res) {
@@ -293,24 +481,28 @@ void CalendarServer::CreateVariable(const httplib::Request& req, httplib::Respon
     std::lock_guard<std::mutex> lock(mutex_);
     const int64_t location = v["location_id"].get<int64_t>();
     if (!KnownLocation(location)) return Error(res, 404, "no such location");
-    int64_t next = 1;
-    for (const json& old : document_["variables"]) {
-        if (old["location_id"].get<int64_t>() == location && old["name"] == v["name"]) {
-            return Error(res, 409, "a variable of that name exists at this location");
-        }
-        next = std::max(next, old["variable_id"].get<int64_t>() + 1);
-    }
-    json created{{"variable_id", next},
-                 {"location_id", location},
-                 {"name", v["name"]},
-                 {"var_type", v["var_type"]},
-                 {"var_data", v.value("var_data", std::string())}};
-    const json saved = document_["variables"];
-    document_["variables"].push_back(created);
-    if (!Persist(&why)) {
-        document_["variables"] = saved;
-        return Error(res, 500, why);
-    }
+    Statement same(db_.handle(), "SELECT 1 FROM variables WHERE location_id = ? AND name = ?");
+    same.Bind(location).Bind(v["name"].get<std::string>());
+    if (same.Step()) return Error(res, 409, "a variable of that name exists at this location");
+    Transaction tx(db_);
+    Statement highest(db_.handle(), "SELECT MAX(variable_id) FROM variables");
+    const int64_t next = highest.Step() ? std::max<int64_t>(1, highest.Int(0) + 1) : 1;
+    const json created{{"variable_id", next},
+                       {"location_id", location},
+                       {"name", v["name"]},
+                       {"var_type", v["var_type"]},
+                       {"var_data", v.value("var_data", std::string())}};
+    Statement insert(
+        db_.handle(),
+        "INSERT INTO variables(variable_id, location_id, name, var_type, var_data) VALUES(?, ?, ?, ?, ?)");
+    insert.Bind(next)
+        .Bind(location)
+        .Bind(v["name"].get<std::string>())
+        .Bind(v["var_type"].get<int64_t>())
+        .Bind(created["var_data"].get<std::string>());
+    if (!tx.ok() || (insert.Step(), !insert.Done()))
+        return Error(res, 500, "cannot write the database: " + db_.LastError());
+    if (!Persist(&why) || !tx.Commit(&why)) return Error(res, 500, why);
     Reply(res, 201, ServedVariable(created));
 }
 
@@ -325,18 +517,24 @@ void CalendarServer::UpdateVariable(const httplib::Request& req, httplib::Respon
     if (!ValidVariable(v, true, &why)) return Error(res, 400, why);
     std::lock_guard<std::mutex> lock(mutex_);
     if (!KnownLocation(v["location_id"].get<int64_t>())) return Error(res, 404, "no such location");
-    const json saved = document_["variables"];
-    auto it = FindVariable(v["variable_id"].get<int64_t>());
-    if (it == document_["variables"].end()) return Error(res, 404, "no such variable");
-    (*it)["location_id"] = v["location_id"];
-    (*it)["name"] = v["name"];
-    (*it)["var_type"] = v["var_type"];
-    (*it)["var_data"] = v.value("var_data", std::string());
-    const json updated = *it;
-    if (!Persist(&why)) {
-        document_["variables"] = saved;
-        return Error(res, 500, why);
-    }
+    Transaction tx(db_);
+    Statement update(
+        db_.handle(),
+        "UPDATE variables SET location_id = ?, name = ?, var_type = ?, var_data = ? WHERE variable_id = ?");
+    const json updated{{"variable_id", v["variable_id"]},
+                       {"location_id", v["location_id"]},
+                       {"name", v["name"]},
+                       {"var_type", v["var_type"]},
+                       {"var_data", v.value("var_data", std::string())}};
+    update.Bind(v["location_id"].get<int64_t>())
+        .Bind(v["name"].get<std::string>())
+        .Bind(v["var_type"].get<int64_t>())
+        .Bind(updated["var_data"].get<std::string>())
+        .Bind(v["variable_id"].get<int64_t>());
+    if (!tx.ok() || (update.Step(), !update.Done()))
+        return Error(res, 500, "cannot write the database: " + db_.LastError());
+    if (sqlite3_changes(db_.handle()) == 0) return Error(res, 404, "no such variable");
+    if (!Persist(&why) || !tx.Commit(&why)) return Error(res, 500, why);
     Reply(res, 200, ServedVariable(updated));
 }
 
@@ -344,15 +542,14 @@ void CalendarServer::DeleteVariable(const httplib::Request& req, httplib::Respon
     int64_t id = 0;
     if (!ParseId(req.matches[1], &id)) return Error(res, 404, "no such variable");
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = FindVariable(id);
-    if (it == document_["variables"].end()) return Error(res, 404, "no such variable");
-    const json saved = document_["variables"];
-    document_["variables"].erase(it);
+    Transaction tx(db_);
+    Statement erase(db_.handle(), "DELETE FROM variables WHERE variable_id = ?");
+    erase.Bind(id);
+    if (!tx.ok() || (erase.Step(), !erase.Done()))
+        return Error(res, 500, "cannot write the database: " + db_.LastError());
+    if (sqlite3_changes(db_.handle()) == 0) return Error(res, 404, "no such variable");
     std::string why;
-    if (!Persist(&why)) {
-        document_["variables"] = saved;
-        return Error(res, 500, why);
-    }
+    if (!Persist(&why) || !tx.Commit(&why)) return Error(res, 500, why);
     Reply(res, 200, json{{"variable_id", id}});
 }
 
@@ -379,20 +576,45 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
     } else {
         return Error(res, 400, "give date=YYYY-MM-DD or start= and end=");
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!KnownLocation(location)) return Error(res, 404, "no such location");
     json list = json::array();
-    for (const Action& a : actions_) {
-        if (a.locationId == location && a.time >= from && a.time <= to) list.push_back(a.record);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!KnownLocation(location)) return Error(res, 404, "no such location");
+        if (!sources_.count(location)) {
+            Statement select(db_.handle(),
+                             "SELECT name, macro, time, macro_action, macro_data FROM actions "
+                             "WHERE location_id = ? AND time BETWEEN ? AND ? ORDER BY time, rowid");
+            select.Bind(location).Bind(static_cast<int64_t>(from)).Bind(static_cast<int64_t>(to));
+            while (select.Step()) {
+                list.push_back(json{{"name", select.Text(0)},
+                                    {"macro", select.Text(1)},
+                                    {"date", FormatLocalTime(static_cast<uint64_t>(select.Int(2)))},
+                                    {"macro_action", select.Int(3)},
+                                    {"macro_data", select.Text(4)}});
+            }
+            if (!select.Done()) return Error(res, 500, "cannot read the database: " + db_.LastError());
+            return Reply(res, 200, json{{"calendaractions", list}});
+        }
     }
-    Reply(res, 200, json{{"calendaractions", list}});
+    // A calendar's occurrences are worked out without holding the database.
+    IcsSource& source = *sources_.at(location);
+    auto calendar = source.Current();
+    // No list rather than an empty one: a client keeps what it read before.
+    if (!calendar) return Error(res, 503, "the calendar of this location has not been read yet");
+    if (to > calendar->indexedTo()) source.Requested(to);
+    std::string text = "{\"calendaractions\":[";
+    calendar->AppendActions(from, to, &text);
+    res.status = 200;
+    res.set_content(text + "]}", "application/json");
 }
 
 bool CalendarServer::Persist(std::string* error) {
     if (persistPath_.empty()) return true;
     // Written beside the file and renamed over it, so a reader never sees half a document.
+    json doc = document_;
+    doc["variables"] = Variables(0, true);
     const std::string temp = persistPath_ + ".tmp";
-    const std::string text = document_.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    const std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
     FILE* f = std::fopen(temp.c_str(), "wb");
     if (!f) return *error = "cannot write " + temp, false;
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();

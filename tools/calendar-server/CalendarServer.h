@@ -1,10 +1,11 @@
-// The reference calendar server: the REST interface that the plug-in reads, served from one JSON data
-// document of locations, variables and actions.
+// The calendar server: the REST interface that the plug-in reads, served from a database of locations,
+// variables and actions (a file, or in memory), seeded from a JSON data document; the actions of a location
+// may instead come from an iCalendar source (IcsSource).
 //
 // Data document:
 //   {"locations": [{"location_id": 1, "name": "Main hall", "comment": ""}],
-//    "variables": [{"variable_id": 1, "location_id": 1, "name": "Mode", "var_type": 4, "var_data": "Day,Night"}],
-//    "actions":   [{"location_id": 1, "name": "Doors", "macro": "Open doors", "date": "+90s",
+//    "variables": [{"variable_id": 1, "location_id": 1, "name": "Mode", "var_type": 4, "var_data":
+//    "Day,Night"}], "actions":   [{"location_id": 1, "name": "Doors", "macro": "Open doors", "date": "+90s",
 //                   "macro_action": 1, "macro_data": ""}]}
 // An action's "date" is a local time "YYYY-MM-DDThh:mm:ss" or an offset from the server's start: a sign,
 // a number and one of s, m, h, d ("+90s", "+5m", "-1h").
@@ -13,10 +14,16 @@
 #include <httplib.h>
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
+
+#include "Database.h"
+#include "IcsSource.h"
 
 namespace calendar_server {
 
@@ -29,12 +36,31 @@ std::string FormatLocalTime(uint64_t instant);
 
 class CalendarServer {
 public:
-    // Loads a data document; false with a message when it is not one. Relative dates count from
-    // startInstant.
+    // Starts on an empty database in memory.
+    CalendarServer();
+    ~CalendarServer();
+
+    // Keeps everything in a database file instead (created when missing); false with a message when it
+    // cannot be opened or was written by a newer schema.
+    bool OpenDatabase(const std::string& path, std::string* error);
+    // Reads a data document; false with a message when it is not one. Relative dates count from
+    // startInstant. The document seeds the database when that holds nothing yet; a database that already
+    // holds a calendar keeps it (seeded() tells which happened).
     bool Load(const std::string& text, uint64_t startInstant, std::string* error);
     bool LoadFile(const std::string& path, uint64_t startInstant, std::string* error);
+    bool seeded() const { return seeded_; }
     // With a path, every change of the variables is written back to that file (atomically).
     void SetPersistPath(const std::string& path) { persistPath_ = path; }
+
+    // Location `location` takes its actions from an iCalendar file or URL; a location the database lacks
+    // is created. Sources are added before StartSources.
+    bool AddIcsSource(int64_t location, const std::string& source, const IcsSource::Options& options,
+                      std::string* error);
+    // Starts reading every source, waiting at most `waitMs` for their first reads.
+    void StartSources(int waitMs);
+    // Where lines for the operator go (bad calendars, reads); standard error unless set. Called from the
+    // readers' threads.
+    void SetNotes(std::function<void(const std::string&)> notes) { notes_ = std::move(notes); }
 
     // Installs the routes on an HTTP server, and a log line per request on `log` (may be null).
     void Register(httplib::Server& server, std::ostream* log);
@@ -43,12 +69,6 @@ public:
     nlohmann::json Document();
 
 private:
-    struct Action {
-        int64_t locationId;
-        uint64_t time;
-        nlohmann::json record;  // as served, "date" already absolute
-    };
-
     void GetLocations(const httplib::Request& req, httplib::Response& res);
     void GetVariables(const httplib::Request& req, httplib::Response& res);
     void CreateVariable(const httplib::Request& req, httplib::Response& res);
@@ -56,14 +76,21 @@ private:
     void DeleteVariable(const httplib::Request& req, httplib::Response& res);
     void GetActions(const httplib::Request& req, httplib::Response& res);
 
-    bool KnownLocation(int64_t id) const;
-    nlohmann::json::iterator FindVariable(int64_t id);
+    bool CreateSchema(std::string* error);
+    bool KnownLocation(int64_t id);
+    nlohmann::json Variables(int64_t location, bool all);
     bool Persist(std::string* error);
+    void Note(const std::string& line);
+    void CalendarRead(int64_t location, const std::string& source, const std::string& text,
+                      const IcsCalendar& calendar);
 
-    std::mutex mutex_;
-    nlohmann::json document_;  // the loaded document; "variables" is kept current
-    std::vector<Action> actions_;
+    std::mutex mutex_;  // the database connection and the document
+    Database db_;
+    nlohmann::json document_;  // the loaded document, written back with the current variables
     std::string persistPath_;
+    bool seeded_ = false;
+    std::function<void(const std::string&)> notes_;
+    std::map<int64_t, std::unique_ptr<IcsSource>> sources_;  // fixed once serving
 };
 
 }  // namespace calendar_server

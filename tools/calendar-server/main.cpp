@@ -1,6 +1,8 @@
-// calendar-server: serves the calendar REST interface from a JSON data file.
+// calendar-server: serves the calendar REST interface from a database seeded with a JSON data file, and
+// locations whose actions come from iCalendar files or URLs.
 //
-//   calendar-server [--data FILE] [--port N] [--bind ADDRESS] [--persist]
+//   calendar-server [--data FILE] [--db FILE] [--ics N=SOURCE]... [--ics-minutes N] [--port N]
+//                   [--bind ADDRESS] [--persist]
 //
 // --port 0 picks a free port. The address served is printed on stdout ("http://ADDRESS:PORT"), one log line
 // per request goes to stderr, and SIGINT or SIGTERM stop the server cleanly.
@@ -15,13 +17,16 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "CalendarServer.h"
 #include "platform/Clock.h"
 
 namespace {
 
-// Served when no data file is given: one location with a few actions just ahead, for a quick demo.
+// Served when neither a data file, a database nor a calendar is given: one location with a few actions just
+// ahead, for a quick demo.
 const char kDemoData[] = R"({
   "locations": [{"location_id": 1, "name": "Main hall", "comment": "demo"}],
   "variables": [{"variable_id": 1, "location_id": 1, "name": "Mode", "var_type": 4, "var_data": "Day,Night"}],
@@ -33,7 +38,8 @@ const char kDemoData[] = R"({
 
 int Usage(const char* message) {
     std::cerr << "calendar-server: " << message << "\n"
-              << "usage: calendar-server [--data FILE] [--port N] [--bind ADDRESS] [--persist]\n";
+              << "usage: calendar-server [--data FILE] [--db FILE] [--ics N=SOURCE]... [--ics-minutes N]\n"
+              << "                       [--port N] [--bind ADDRESS] [--persist]\n";
     return 2;
 }
 
@@ -44,6 +50,9 @@ int main(int argc, char** argv) {
     std::string bindAddress = "127.0.0.1";
     long port = 9256;
     bool persist = false;
+    std::string dbPath;
+    std::vector<std::pair<int64_t, std::string>> calendars;
+    long minutes = 5;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -55,6 +64,23 @@ int main(int argc, char** argv) {
             if (*argv[i] == '\0' || *end != '\0' || port < 0 || port > 65535) return Usage("bad port");
         } else if (arg == "--bind" && hasValue) {
             bindAddress = argv[++i];
+        } else if (arg == "--db" && hasValue) {
+            dbPath = argv[++i];
+        } else if (arg == "--ics" && hasValue) {
+            const std::string assignment = argv[++i];
+            const size_t equals = assignment.find('=');
+            const std::string number = assignment.substr(0, equals);
+            char* end = nullptr;
+            const long long location = std::strtoll(number.c_str(), &end, 10);
+            if (equals == std::string::npos || equals == 0 || *end != '\0' || equals + 1 == assignment.size()) {
+                return Usage("--ics takes LOCATION=FILE or LOCATION=http://...");
+            }
+            calendars.emplace_back(location, assignment.substr(equals + 1));
+        } else if (arg == "--ics-minutes" && hasValue) {
+            char* end = nullptr;
+            minutes = std::strtol(argv[++i], &end, 10);
+            if (*argv[i] == '\0' || *end != '\0' || minutes < 1 || minutes > 24 * 60)
+                return Usage("bad --ics-minutes");
         } else if (arg == "--persist") {
             persist = true;
         } else {
@@ -63,23 +89,47 @@ int main(int argc, char** argv) {
     }
     if (persist && dataPath.empty()) return Usage("--persist needs --data");
 
-    calendar_server::CalendarServer calendar;
-    std::string error;
-    const uint64_t start = platform::LocalInstantNow();
-    const bool loaded = dataPath.empty() ? calendar.Load(kDemoData, start, &error)
-                                         : calendar.LoadFile(dataPath, start, &error);
-    if (!loaded) {
-        std::cerr << "calendar-server: " << error << "\n";
-        return 1;
-    }
-    if (persist) calendar.SetPersistPath(dataPath);
-
-    // Signals are taken by one waiting thread, never by a handler inside the server's threads.
+    // Signals are taken by one waiting thread, never by a handler inside the server's threads (the calendar
+    // readers included, so this comes before any thread starts).
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    calendar_server::CalendarServer calendar;
+    std::string error;
+    if (!dbPath.empty() && !calendar.OpenDatabase(dbPath, &error)) {
+        std::cerr << "calendar-server: " << error << "\n";
+        return 1;
+    }
+    const uint64_t start = platform::LocalInstantNow();
+    bool loaded = true;
+    if (!dataPath.empty()) {
+        loaded = calendar.LoadFile(dataPath, start, &error);
+        if (loaded && !calendar.seeded()) {
+            std::cerr << "calendar-server: " << dbPath << " already holds a calendar; " << dataPath
+                      << " seeds only a new database\n";
+        }
+    } else if (dbPath.empty() && calendars.empty()) {
+        loaded = calendar.Load(kDemoData, start, &error);
+    }
+    if (!loaded) {
+        std::cerr << "calendar-server: " << error << "\n";
+        return 1;
+    }
+    if (persist) calendar.SetPersistPath(dataPath);
+    calendar_server::IcsSource::Options options;
+    options.rereadMs = static_cast<int>(minutes * 60 * 1000);
+    for (const auto& c : calendars) {
+        if (!calendar.AddIcsSource(c.first, c.second, options, &error)) {
+            std::cerr << "calendar-server: " << error << "\n";
+            return 1;
+        }
+    }
+    // A calendar read at start is served from the first request on; one that hangs delays the start by
+    // a few seconds at most, and comes in later.
+    calendar.StartSources(5000);
 
     httplib::Server server;
     calendar.Register(server, &std::cerr);

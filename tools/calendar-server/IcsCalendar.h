@@ -1,0 +1,57 @@
+// A calendar planned in a calendar application (iCalendar text), read into actions of one location.
+//
+// Every occurrence of an event with a start date-time (all-day events are skipped) that is not cancelled is
+// one action: "name" is the summary; a summary "NAME=VALUE" sets variable NAME to VALUE (macro_action 2),
+// any other starts the task of that name (macro_action 1). Recurrences (rules, extra dates, exception
+// dates, overridden instances) are expanded; zoned and UTC times are converted to the server's local time,
+// floating times are taken as local.
+//
+// Expanding a rule is slow in the calendar library (tens of microseconds per event), so the occurrences
+// of a window around today are expanded once when the calendar is read; requests inside it are answered
+// from that index, requests outside it are expanded on demand.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace calendar_server {
+
+class IcsCalendar {
+public:
+    struct Events;
+    ~IcsCalendar();
+
+    // Reads a calendar and expands the occurrences of [from, to] (local instants); null with the reason
+    // when the text is not a whole calendar. Each event that cannot be used adds a line to `notes`.
+    static std::shared_ptr<const IcsCalendar> Parse(const std::string& text, uint64_t from, uint64_t to,
+                                                    std::vector<std::string>* notes, std::string* error);
+    // The same events with the occurrences of another window expanded.
+    std::shared_ptr<const IcsCalendar> Reindexed(uint64_t from, uint64_t to) const;
+
+    // Appends the actions that start in [from, to] as the elements of an answer's JSON list, comma
+    // separated, by time (events of one instant in the calendar's order).
+    void AppendActions(uint64_t from, uint64_t to, std::string* json) const;
+
+    // The calendar's own name (X-WR-CALNAME), empty without one.
+    const std::string& name() const;
+    size_t eventCount() const;
+    uint64_t indexedFrom() const { return from_; }
+    uint64_t indexedTo() const { return to_; }
+
+private:
+    IcsCalendar() = default;
+    void Index(uint64_t from, uint64_t to);
+
+    std::shared_ptr<const Events> events_;
+    uint64_t from_ = 0;
+    uint64_t to_ = 0;
+    struct Occurrence {
+        uint64_t time;
+        uint32_t event;
+    };
+    std::vector<Occurrence> index_;
+};
+
+}  // namespace calendar_server
