@@ -48,17 +48,24 @@ public:
         const char* old = std::getenv(name);
         hadOld_ = old != nullptr;
         if (old) old_ = old;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
+        Set(name, value);
     }
-    ~ScopedEnv() {
-        if (hadOld_) setenv(name_.c_str(), old_.c_str(), 1);
-        else unsetenv(name_.c_str());
-    }
+    ~ScopedEnv() { Set(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
+    static void Set(const char* name, const char* value) {
+#if defined(_WIN32)
+        _putenv_s(name, value ? value : "");
+#else
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+#endif
+    }
+
     std::string name_;
     std::string old_;
     bool hadOld_ = false;
