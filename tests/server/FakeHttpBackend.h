@@ -153,6 +153,7 @@ public:
         return true;
     }
     uint32_t LastError() override { return error_; }
+    void CancelRequest(platform::HttpHandle) override { calls.push_back("CancelRequest"); }
 
     std::vector<uint32_t> totals_;
 

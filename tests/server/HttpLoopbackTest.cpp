@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "platform/Sync.h"
 #include "server/MHttpClient.h"
@@ -272,6 +273,22 @@ TEST_F(HttpLoopback, ProxyFromTheEnvironmentChallengesAndIsAnsweredWhenAProxyUse
     EXPECT_EQ(200u, response.status);
     EXPECT_EQ(4, proxied.load());
     EXPECT_EQ(1u, Seen_().size());
+
+    // A proxy named by the test replaces the environment's, bypass list included; an empty name: none.
+    HttpProxySetting named;
+    named.proxy = url;
+    SetHttpProxyForTesting(&named);
+    EXPECT_TRUE(Client(server.port()).HttpGet(L"/ok", L"", response));
+    EXPECT_EQ(407u, response.status);
+    EXPECT_EQ(6, proxied.load());
+    named.proxy.clear();
+    SetHttpProxyForTesting(&named);
+    EXPECT_TRUE(Client(server.port()).HttpGet(L"/ok", L"", response));
+    EXPECT_EQ(200u, response.status);
+    EXPECT_EQ(6, proxied.load());
+    HttpProxySetting environment;
+    environment.fromEnvironment = true;
+    SetHttpProxyForTesting(&environment);
 }
 
 TEST_F(HttpLoopback, ServerThatNeverAnswersFailsAfterTheReceiveTimeOut) {
@@ -294,6 +311,39 @@ TEST_F(HttpLoopback, ServerThatNeverAnswersFailsAfterTheReceiveTimeOut) {
     EXPECT_EQ(L"WinHttpReceiveResponse fails!", response.error);
     EXPECT_GE(elapsed, std::chrono::milliseconds(300));
     EXPECT_LT(elapsed, std::chrono::seconds(5));
+}
+
+TEST_F(HttpLoopback, CancelFromAnotherThreadEndsTheWaitAndEveryLaterCall) {
+    platform::MEvent release(true, false);
+    server.server.Get("/silent", [&](const httplib::Request&, httplib::Response& res) {
+        release.Wait(10000);
+        res.set_content("late", "text/plain");
+    });
+    IHttpBackend& b = SystemHttpBackend();
+    HttpHandle s = b.Open(L"WinHttpClient");
+    HttpHandle c = b.Connect(s, L"127.0.0.1", static_cast<uint16_t>(server.port()));
+    HttpHandle r = b.OpenRequest(c, L"GET", L"/silent", kHttpFlagBypassProxyCache);
+    ASSERT_NE(nullptr, r);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        b.CancelRequest(r);
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    const bool ok = b.SendRequest(r, L"", nullptr, 0, 0) && b.ReceiveResponse(r);
+    const uint32_t error = b.LastError();
+    const auto elapsed = std::chrono::steady_clock::now() - t0;
+    canceller.join();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(kErrorHttpOperationCancelled, error);
+    EXPECT_LT(elapsed, std::chrono::seconds(3));
+    uint32_t available = 0;
+    EXPECT_FALSE(b.QueryDataAvailable(r, &available));
+    EXPECT_EQ(kErrorHttpOperationCancelled, b.LastError());
+    EXPECT_TRUE(b.CloseHandle(r));
+    EXPECT_TRUE(b.CloseHandle(c));
+    EXPECT_TRUE(b.CloseHandle(s));
+    release.Set();
+    server.Stop();  // the handler waits on a local of this test
 }
 
 TEST_F(HttpLoopback, BodyStalledHalfwayFailsAfterTheReceiveTimeOutAndKeepsWhatCame) {

@@ -150,6 +150,7 @@ struct Request : Handle {
     std::string method;
     std::string target;
     uint32_t flags = 0;
+    std::atomic<bool> cancelled{false};  // set from another thread; ends the transfer and every later call
 
     long serverAuth = 0;
     std::string serverUser, serverPassword;
@@ -251,6 +252,7 @@ int OnPrereq(void* user, char*, char*, int, int) {
 // stands, the connect limit (kept by libcurl) applies instead.
 int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
     Transfer* t = static_cast<Transfer*>(user);
+    if (t->request->cancelled) return 1;
     if (up != t->lastUp || down != t->lastDown) {
         t->lastUp = up;
         t->lastDown = down;
@@ -471,6 +473,10 @@ public:
     }
 
     uint32_t LastError() override { return t_lastError; }
+    void CancelRequest(HttpHandle request) override {
+        Handle* h = static_cast<Handle*>(request);
+        if (h && h->kind == Kind::kRequest) static_cast<Request*>(h)->cancelled = true;
+    }
 
 private:
     static constexpr size_t kChunk = 64 * 1024;
@@ -484,6 +490,10 @@ private:
         Handle* h = static_cast<Handle*>(handle);
         if (h->kind != kind) {
             Fail(kErrorHttpIncorrectHandleType);
+            return nullptr;
+        }
+        if (kind == Kind::kRequest && static_cast<Request*>(h)->cancelled) {
+            Fail(kErrorHttpOperationCancelled);
             return nullptr;
         }
         return static_cast<T*>(h);
@@ -595,6 +605,13 @@ private:
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        // A proxy named by a test replaces the environment's (an empty name: none).
+        HttpProxySetting given;
+        if (CurrentHttpProxyForTesting(&given) && !given.fromEnvironment) {
+            std::replace(given.bypass.begin(), given.bypass.end(), ';', ',');
+            curl_easy_setopt(curl, CURLOPT_PROXY, given.proxy.c_str());
+            curl_easy_setopt(curl, CURLOPT_NOPROXY, given.bypass.c_str());
+        }
 
         const bool isGet = r.method == "GET";
         const bool isHead = r.method == "HEAD";
@@ -624,6 +641,7 @@ private:
         curl_easy_cleanup(curl);
         curl_slist_free_all(list);
 
+        if (r.cancelled) return Fail(kErrorHttpOperationCancelled);
         uint32_t error = 0;
         if (t.outOfMemory) error = kErrorNotEnoughMemory;
         else if (rc != CURLE_OK) error = t.stalled ? kErrorHttpTimeout : MapCurlError(rc);
