@@ -102,7 +102,8 @@ struct Connection : Handle {
 // One request and the step that the platform is working on. The buffers a step works with are the
 // request's own, not the caller's: a cancelled step may still complete into them after its caller left.
 struct Request : Handle {
-    explicit Request(HINTERNET h) : Handle(Kind::kRequest, h) {}
+    Request(HINTERNET h, bool headRequest) : Handle(Kind::kRequest, h), head(headRequest) {}
+    const bool head;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -115,7 +116,44 @@ struct Request : Handle {
     std::wstring headers;
     std::vector<char> entity;
     std::vector<char> received;
+
+    // The body's announced length (-1: none) and how much of it was read.
+    long long expected = -1;
+    long long bodyRead = 0;
 };
+
+// The length a response's body must have, or -1 when the connection's end marks it (or it has none).
+long long ExpectedLength(Request& r) {
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (r.head ||
+        !WinHttpQueryHeaders(r.internet, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
+        status < 200 || status == 204 || status == 304) {
+        return -1;
+    }
+    // A transfer coding ends the body by itself, whatever length is announced.
+    size = 0;
+    if (!WinHttpQueryHeaders(r.internet, WINHTTP_QUERY_TRANSFER_ENCODING, WINHTTP_HEADER_NAME_BY_INDEX,
+                             WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX) &&
+        GetLastError() != ERROR_WINHTTP_HEADER_NOT_FOUND) {
+        return -1;
+    }
+    wchar_t text[32];
+    size = sizeof text;
+    if (!WinHttpQueryHeaders(r.internet, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text,
+                             &size, WINHTTP_NO_HEADER_INDEX)) {
+        return -1;
+    }
+    long long length = 0;
+    const size_t chars = size / sizeof(wchar_t);
+    if (chars == 0 || chars > 18) return -1;
+    for (size_t i = 0; i < chars; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') return -1;
+        length = length * 10 + (text[i] - L'0');
+    }
+    return length;
+}
 
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength) {
     Request* r = reinterpret_cast<Request*>(context);
@@ -263,7 +301,7 @@ public:
         HINTERNET h = WinHttpOpenRequest(c->internet, method.c_str(), path.c_str(), nullptr,
                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
         if (!h) return FailWithLastError(), nullptr;
-        Request* r = new (std::nothrow) Request(h);
+        Request* r = new (std::nothrow) Request(h, method == L"HEAD");
         if (!r) {
             WinHttpCloseHandle(h);
             return Fail(kErrorNotEnoughMemory), nullptr;
@@ -331,7 +369,10 @@ public:
     bool ReceiveResponse(HttpHandle request) override {
         Request* r = Usable(request);
         if (!r) return false;
-        return Step(r, nullptr, [r] { return WinHttpReceiveResponse(r->internet, nullptr); });
+        if (!Step(r, nullptr, [r] { return WinHttpReceiveResponse(r->internet, nullptr); })) return false;
+        r->expected = ExpectedLength(*r);
+        r->bodyRead = 0;
+        return true;
     }
 
     bool QueryStatusCode(HttpHandle request, uint32_t* status) override {
@@ -381,6 +422,8 @@ public:
         DWORD count = 0;
         if (!Step(r, &count, [r] { return WinHttpQueryDataAvailable(r->internet, nullptr); })) return false;
         *available = count;
+        // Some WinHTTP versions report a connection closed early as the body's end.
+        if (count == 0 && r->bodyRead < r->expected) return Fail(kErrorHttpConnectionError);
         return true;
     }
 
@@ -403,6 +446,7 @@ public:
         if (count > toRead) count = toRead;
         if (count) std::memcpy(buffer, r->received.data(), count);
         *read = count;
+        r->bodyRead += count;
         return true;
     }
 
