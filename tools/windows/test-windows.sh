@@ -11,7 +11,8 @@ jobs=${JOBS:-2}
 started=$(date +%s)
 
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
-wineserver -p
+# A server already running for this prefix is used as it is.
+wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 echo "== exports of both DLLs"
@@ -28,7 +29,7 @@ ZRK_E2E_ZRKHOST="$root/build/windows/bin/zrkhost.exe" \
 ZRK_E2E_PLUGIN="$root/build/windows/bin/VeltranoCalendar.dll" \
   build/debug/tests/test_e2e --gtest_brief=1
 
-echo "== firing lateness of the DLL under Wine (short run; make bench-windows for the full one)"
+echo "== firing lateness of the DLL under Wine (a short run: more actions and idle time with --actions, --idle)"
 build/debug/bench/bench_show_lateness --actions 20 --idle 10 \
   --launcher "$root/tools/windows/wine-run.sh" --zrkhost "$root/build/windows/bin/zrkhost.exe" \
   --plugin "$root/build/windows/bin/VeltranoCalendar.dll"
