@@ -35,6 +35,7 @@ constexpr uint32_t kErrorHttpTimeout = 12002;
 constexpr uint32_t kErrorHttpInternal = 12004;
 constexpr uint32_t kErrorHttpInvalidUrl = 12005;
 constexpr uint32_t kErrorHttpNameNotResolved = 12007;
+constexpr uint32_t kErrorHttpOperationCancelled = 12017;
 constexpr uint32_t kErrorHttpIncorrectHandleType = 12018;
 constexpr uint32_t kErrorHttpIncorrectHandleState = 12019;
 constexpr uint32_t kErrorHttpCannotConnect = 12029;
@@ -75,6 +76,12 @@ public:
     virtual bool QueryDataAvailable(HttpHandle request, uint32_t* available) = 0;
     virtual bool ReadData(HttpHandle request, void* buffer, uint32_t toRead, uint32_t* read) = 0;
     virtual bool CloseHandle(HttpHandle handle) = 0;
+    // Cancels a request from another thread: the call in progress on it (send, receive, a header or
+    // data query, a read) returns soon with failure and LastError() == kErrorHttpOperationCancelled on
+    // that thread, and so does every later call on it. The owner still closes the handle with
+    // CloseHandle. The exchange guarantees that CancelRequest and CloseHandle for the same handle never
+    // run at the same time, and that CancelRequest is never called after CloseHandle.
+    virtual void CancelRequest(HttpHandle request) = 0;
     // Error code of the calling thread's last failed call.
     virtual uint32_t LastError() = 0;
 
