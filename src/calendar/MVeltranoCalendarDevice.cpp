@@ -161,9 +161,16 @@ int ZRK_CALL MVeltranoCalendarDevice::Start() {
     // A fresh registration with the host; what it answers does not stop the start.
     remote_->Unsubscribe();
     remote_->Subscribe();
+    const bool started = IsRunning();
     SetOpened(true);
     SetRunning(true);
     pacing_.SetPeriod(kPacingPeriod);
+    // A second Start leaves the running threads and their exchange alone; it asks for a refresh.
+    if (started) {
+        scheduler_.RequestRefresh();
+        SignalCommand();
+        return kZrkOk;
+    }
     // Nothing dated at or before the start is executed, and the first pass, at once, refreshes.
     scheduler_.OnStart(platform::LocalInstantNow());
     exchange_.Start();
