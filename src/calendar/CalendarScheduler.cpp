@@ -6,6 +6,7 @@ void CalendarScheduler::OnStart(uint64_t now) {
     lastCheckTime_.store(now);
     refreshRequested_.store(true);
     exchange_ = Exchange::kNone;
+    nextUnknown_ = true;
 }
 
 void CalendarScheduler::Pass(uint64_t now) {
@@ -32,6 +33,8 @@ void CalendarScheduler::Pass(uint64_t now) {
         StartRefresh(now, period);
         TakeEndedExchange();
     }
+    // After a start the list held from the last run fires until the first answer has come.
+    if (nextUnknown_) FindNext();
 
     if (lastCheckTime_.load() < nextEventTime_ && nextEventTime_ <= now) Fire(now);
 
@@ -66,7 +69,11 @@ void CalendarScheduler::FinishRefresh() {
     host_->WriteTimeOfDay(kStatusLastRefreshTime, lastRefreshTime_);
     const int64_t nextRefresh = static_cast<int64_t>(lastRefreshTime_) + refreshPeriod_;
     host_->WriteTimeOfDay(kStatusNextRefreshTime, nextRefresh > 0 ? static_cast<uint64_t>(nextRefresh) : 0);
+    FindNext();
+}
 
+void CalendarScheduler::FindNext() {
+    nextUnknown_ = false;
     // The next action is the first one not yet executed: after the last firing window. The actions the
     // old list fired lie at or before it, so none fires twice; an action of the new list that came due
     // since then fires in this same pass, so none is skipped; an action only the old list held is gone.

@@ -85,6 +85,8 @@ private:
     void StartRefresh(uint64_t now, int64_t period);
     void TakeEndedExchange();
     void FinishRefresh();
+    // Finds the first action not yet executed in the list held and shows it as next.
+    void FindNext();
     void Fire(uint64_t now);
 
     ICalendarPassHost* host_;
@@ -97,4 +99,5 @@ private:
     std::atomic<uint64_t> lastCheckTime_{0};  // upper end of the last firing window (or the start)
     int lastDay_ = 0;  // day of the month of the last pass; 0 makes the first pass a new day
     Exchange exchange_ = Exchange::kNone;
+    bool nextUnknown_ = false;  // set by a start: nextEventTime_ is the last run's
 };

@@ -445,3 +445,15 @@ TEST_F(SchedulerExchange, RequestsDuringAnExchangeWaitForItsEndAndThenRunInOrder
     EXPECT_FALSE(s.RefreshRequested());
     EXPECT_FALSE(s.SyncRequested());
 }
+
+TEST_F(SchedulerExchange, AfterARestartTheListHeldFiresWhileTheFirstRefreshIsInFlight) {
+    StartWith({{At(10, 0, 10), "A"}, {At(10, 0, 15), "BeforeRestart"}, {At(10, 0, 30), "C"}});
+    s.Pass(At(10, 0, 10));
+    // Stopped at 10:00:12 with the refresh of the next run held by the server.
+    s.OnStart(At(10, 0, 20));
+    s.Pass(At(10, 0, 20));
+    EXPECT_EQ(s.InProgress(), CalendarScheduler::Exchange::kRefresh);
+    EXPECT_EQ(host.Var("NextEvent"), "C");
+    s.Pass(At(10, 0, 30));
+    EXPECT_EQ(host.Executed(), (V{"A", "C"}));
+}
