@@ -18,7 +18,7 @@ void CalendarScheduler::Pass(uint64_t now) {
     if (day != lastDay_) {
         lastDay_ = day;
         refreshRequested_.store(true);
-        host_->UpdateEventVariables(nullptr, EventGroup::kNext);
+        ShowNext(nullptr);
         host_->UpdateEventVariables(nullptr, EventGroup::kLast);
     }
 
@@ -33,8 +33,9 @@ void CalendarScheduler::Pass(uint64_t now) {
         StartRefresh(now, period);
         TakeEndedExchange();
     }
-    // After a start the list held from the last run fires until the first answer has come.
-    if (nextUnknown_) FindNext();
+    // After a start the list held from the last run fires until the first answer has come; what shows as
+    // next is written again only when that changes it.
+    if (nextUnknown_) FindNext(true);
 
     if (lastCheckTime_.load() < nextEventTime_ && nextEventTime_ <= now) Fire(now);
 
@@ -69,10 +70,10 @@ void CalendarScheduler::FinishRefresh() {
     host_->WriteTimeOfDay(kStatusLastRefreshTime, lastRefreshTime_);
     const int64_t nextRefresh = static_cast<int64_t>(lastRefreshTime_) + refreshPeriod_;
     host_->WriteTimeOfDay(kStatusNextRefreshTime, nextRefresh > 0 ? static_cast<uint64_t>(nextRefresh) : 0);
-    FindNext();
+    FindNext(false);
 }
 
-void CalendarScheduler::FindNext() {
+void CalendarScheduler::FindNext(bool onlyWhenChanged) {
     nextUnknown_ = false;
     // The next action is the first one not yet executed: after the last firing window. The actions the
     // old list fired lie at or before it, so none fires twice; an action of the new list that came due
@@ -90,7 +91,7 @@ void CalendarScheduler::FindNext() {
         }
     }
     if (next) nextEventTime_ = next->time;
-    host_->UpdateEventVariables(next, EventGroup::kNext);
+    if (!onlyWhenChanged || (next ? next->time : 0) != nextShown_) ShowNext(next);
 }
 
 void CalendarScheduler::Fire(uint64_t now) {
@@ -108,12 +109,17 @@ void CalendarScheduler::Fire(uint64_t now) {
     }
     if (next) {
         nextEventTime_ = next->time;
-        host_->UpdateEventVariables(next, EventGroup::kNext);
+        ShowNext(next);
     } else {
         // nextEventTime_ stays at or before `now`, so no firing until a refresh finds a later action.
-        host_->UpdateEventVariables(nullptr, EventGroup::kNext);
+        ShowNext(nullptr);
     }
     lastCheckTime_.store(now);
+}
+
+void CalendarScheduler::ShowNext(MCalendarEvent* event) {
+    nextShown_ = event ? event->time : 0;
+    host_->UpdateEventVariables(event, EventGroup::kNext);
 }
 
 uint32_t CalendarScheduler::WaitMilliseconds(uint64_t now) const {

@@ -85,8 +85,11 @@ private:
     void StartRefresh(uint64_t now, int64_t period);
     void TakeEndedExchange();
     void FinishRefresh();
-    // Finds the first action not yet executed in the list held and shows it as next.
-    void FindNext();
+    // Finds the first action not yet executed in the list held and shows it as next (with
+    // `onlyWhenChanged`, only when it is another than the one found before).
+    void FindNext(bool onlyWhenChanged);
+    // Writes the "Next" group for the action (or "None").
+    void ShowNext(MCalendarEvent* event);
     void Fire(uint64_t now);
 
     ICalendarPassHost* host_;
@@ -100,4 +103,5 @@ private:
     int lastDay_ = 0;  // day of the month of the last pass; 0 makes the first pass a new day
     Exchange exchange_ = Exchange::kNone;
     bool nextUnknown_ = false;  // set by a start: nextEventTime_ is the last run's
+    uint64_t nextShown_ = 0;    // the instant of the action the "Next" group shows; 0 for "None"
 };
