@@ -5,46 +5,81 @@
 void CalendarScheduler::OnStart(uint64_t now) {
     lastCheckTime_.store(now);
     refreshRequested_.store(true);
+    exchange_ = Exchange::kNone;
+    nextUnknown_ = true;
 }
 
 void CalendarScheduler::Pass(uint64_t now) {
     platform::CalendarTime calendar;
     const int day = platform::InstantToCalendar(now, &calendar) ? calendar.day : 0;
 
-    // A new day: the old day's actions no longer apply until the new list is read.
+    // A new day: the old day's actions no longer apply until the new list is read. Taken once, also when
+    // the refresh must wait for an exchange in progress.
     if (day != lastDay_) {
+        lastDay_ = day;
         refreshRequested_.store(true);
-        host_->UpdateEventVariables(nullptr, EventGroup::kNext);
+        ShowNext(nullptr);
         host_->UpdateEventVariables(nullptr, EventGroup::kLast);
     }
+
+    // An exchange that has ended makes room for the next; a refresh's answer takes effect before this pass
+    // fires, so from here on the new list alone decides.
+    TakeEndedExchange();
 
     // Signed: a period of 0 or below makes every pass refresh. Instants stay far below 2^63.
     const int64_t period = static_cast<int64_t>(host_->RefreshPeriodMinutes()) * kTicksPerMinute;
     const int64_t due = static_cast<int64_t>(lastRefreshTime_) + period;
-    if (refreshRequested_.load() || due <= static_cast<int64_t>(now)) Refresh(now, day, period);
+    if (exchange_ == Exchange::kNone && (refreshRequested_.load() || due <= static_cast<int64_t>(now))) {
+        StartRefresh(now, period);
+        TakeEndedExchange();
+    }
+    // After a start the list held from the last run fires until the first answer has come; what shows as
+    // next is written again only when that changes it.
+    if (nextUnknown_) FindNext(true);
 
     if (lastCheckTime_.load() < nextEventTime_ && nextEventTime_ <= now) Fire(now);
 
     // Taken before the work, so that a request arriving meanwhile runs once more rather than being lost.
-    if (syncRequested_.exchange(false)) host_->Synchronise();
+    if (exchange_ == Exchange::kNone && syncRequested_.exchange(false)) {
+        exchange_ = Exchange::kSync;
+        host_->StartSync();
+        TakeEndedExchange();
+    }
 }
 
-void CalendarScheduler::Refresh(uint64_t now, int day, int64_t period) {
-    lastDay_ = day;
-    // Cleared before the request, so that a "Refresh" arriving meanwhile is honoured at the next pass.
+void CalendarScheduler::StartRefresh(uint64_t now, int64_t period) {
+    // Cleared before the request, so that a "Refresh" arriving meanwhile is honoured after it.
     refreshRequested_.store(false);
-    host_->RefreshActions();
-    // The attempt counts, whether or not the server answered: the next one comes a full period later.
+    // The attempt counts from its start, whether or not the server answers: the next one comes a full
+    // period later.
     lastRefreshTime_ = now;
-    host_->WriteTimeOfDay(kStatusLastRefreshTime, now);
-    const int64_t nextRefresh = static_cast<int64_t>(now) + period;
-    host_->WriteTimeOfDay(kStatusNextRefreshTime, nextRefresh > 0 ? static_cast<uint64_t>(nextRefresh) : 0);
+    refreshPeriod_ = period;
+    exchange_ = Exchange::kRefresh;
+    host_->StartRefresh();
+}
 
-    // The next action is the first one not yet executed: after the last firing window. Taking the first one
-    // at or after `now` instead would pass over an action that came due since the last firing (a refresh
-    // in the same pass, or the device enabled again after a refresh period), which would then wait for a
-    // later action to trigger it, or never run when none follows. An action due already fires below, in
-    // this same pass.
+void CalendarScheduler::TakeEndedExchange() {
+    if (exchange_ == Exchange::kNone || !host_->ExchangeEnded()) return;
+    const Exchange ended = exchange_;
+    exchange_ = Exchange::kNone;
+    if (ended == Exchange::kRefresh) FinishRefresh();
+}
+
+void CalendarScheduler::FinishRefresh() {
+    host_->TakeRefreshedList();
+    host_->WriteTimeOfDay(kStatusLastRefreshTime, lastRefreshTime_);
+    const int64_t nextRefresh = static_cast<int64_t>(lastRefreshTime_) + refreshPeriod_;
+    host_->WriteTimeOfDay(kStatusNextRefreshTime, nextRefresh > 0 ? static_cast<uint64_t>(nextRefresh) : 0);
+    FindNext(false);
+}
+
+void CalendarScheduler::FindNext(bool onlyWhenChanged) {
+    nextUnknown_ = false;
+    // The next action is the first one not yet executed: after the last firing window. The actions the
+    // old list fired lie at or before it, so none fires twice; an action of the new list that came due
+    // since then fires in this same pass, so none is skipped; an action only the old list held is gone.
+    // Taking the first one at or after `now` instead would pass over an action that came due since the
+    // last firing.
     nextEventTime_ = 0;
     MCalendarEvent* next = nullptr;
     // Only this thread replaces the list, so the walk needs no lock.
@@ -56,7 +91,7 @@ void CalendarScheduler::Refresh(uint64_t now, int day, int64_t period) {
         }
     }
     if (next) nextEventTime_ = next->time;
-    host_->UpdateEventVariables(next, EventGroup::kNext);
+    if (!onlyWhenChanged || (next ? next->time : 0) != nextShown_) ShowNext(next);
 }
 
 void CalendarScheduler::Fire(uint64_t now) {
@@ -74,15 +109,22 @@ void CalendarScheduler::Fire(uint64_t now) {
     }
     if (next) {
         nextEventTime_ = next->time;
-        host_->UpdateEventVariables(next, EventGroup::kNext);
+        ShowNext(next);
     } else {
         // nextEventTime_ stays at or before `now`, so no firing until a refresh finds a later action.
-        host_->UpdateEventVariables(nullptr, EventGroup::kNext);
+        ShowNext(nullptr);
     }
     lastCheckTime_.store(now);
 }
 
+void CalendarScheduler::ShowNext(MCalendarEvent* event) {
+    nextShown_ = event ? event->time : 0;
+    host_->UpdateEventVariables(event, EventGroup::kNext);
+}
+
 uint32_t CalendarScheduler::WaitMilliseconds(uint64_t now) const {
+    // A request that can be started now is started at once (the first refresh at Start among them).
+    if (exchange_ == Exchange::kNone && (refreshRequested_.load() || syncRequested_.load())) return 0;
     if (!(lastCheckTime_.load() < nextEventTime_)) return kLongestWaitMs;
     if (nextEventTime_ <= now) return 0;
     // Rounded up, so that the wait never ends before the action is due.

@@ -20,10 +20,6 @@
 #include "zrk/IZRKHostDevice.h"
 #include "zrk/IZRKRect.h"
 
-const char* const MVeltranoCalendarDevice::kStatusVariableNames[kStatusVariableCount] = {
-    "LastEvent",     "LastEventTime",   "LastEventAction", "NextEvent",
-    "NextEventTime", "NextEventAction", "NextRefreshTime", "LastRefreshTime"};
-
 namespace {
 
 // The timer every calendar device shares, and how many devices use it. It is made for the first device
@@ -165,13 +161,19 @@ int ZRK_CALL MVeltranoCalendarDevice::Start() {
     // A fresh registration with the host; what it answers does not stop the start.
     remote_->Unsubscribe();
     remote_->Subscribe();
+    const bool started = IsRunning();
     SetOpened(true);
     SetRunning(true);
     pacing_.SetPeriod(kPacingPeriod);
-    // Nothing dated at or before the start is executed, and the first pass refreshes.
-    lastCheckTime_.store(platform::LocalInstantNow());
-    refreshRequested_.store(true);
-    scheduler_.OnStart(lastCheckTime_.load());
+    // A second Start leaves the running threads and their exchange alone; it asks for a refresh.
+    if (started) {
+        scheduler_.RequestRefresh();
+        SignalCommand();
+        return kZrkOk;
+    }
+    // Nothing dated at or before the start is executed, and the first pass, at once, refreshes.
+    scheduler_.OnStart(platform::LocalInstantNow());
+    exchange_.Start();
     worker_.Start(false);
     return kZrkOk;
 }
@@ -186,10 +188,14 @@ int ZRK_CALL MVeltranoCalendarDevice::Stop() {
 }
 
 void MVeltranoCalendarDevice::EndWorker() {
+    // The exchange in progress ends through the transport, whatever the server does; a host call the
+    // host left pending is still waited for, on either thread.
+    exchange_.Cancel();
     worker_.Stop(false);
     // Wakes a worker that waits for a command, so it sees the stop at once.
     SignalCommand();
     worker_.WaitForExit(platform::kInfinite);
+    exchange_.Stop();
 }
 
 int ZRK_CALL MVeltranoCalendarDevice::ReservedA(int, int) {
@@ -361,16 +367,11 @@ void MVeltranoCalendarDevice::ApplyServerUrl() {
 }
 
 void MVeltranoCalendarDevice::LookUpStatusVariables() {
-    IZRKHostDevice* hostDevice = hostDevice_.load();
-    if (hostDevice == nullptr) return;
-    for (int i = 0; i < kStatusVariableCount; ++i) {
-        statusVariables_[i].store(hostDevice->GetVariable(kStatusVariableNames[i]));
-    }
+    statusWriter_.LookUpVariables(hostDevice_.load());
 }
 
 IHostVariable* MVeltranoCalendarDevice::GetStatusVariable(StatusVariable which) const {
-    if (which < 0 || which >= kStatusVariableCount) return nullptr;
-    return statusVariables_[which].load();
+    return statusWriter_.GetHandle(which);
 }
 
 CalendarDeviceSettings MVeltranoCalendarDevice::GetSettings() const {
@@ -393,11 +394,17 @@ bool MVeltranoCalendarDevice::ExecuteCommand(MCommandObject* command) {
             enabled_.store(false);
             break;
         case kRefresh:
-            refreshRequested_.store(true);
+            scheduler_.RequestRefresh();
             break;
-        case kSyncDB:
-            syncRequested_.store(true);
+        case kSyncDB: {
+            int size = 0;
+            int type = 0;
+            const void* text =
+                command->GetParamCount() > 0 ? command->GetParamInfo(0, &size, &type) : nullptr;
+            QueueSyncText(type == kParamCharBuffer ? static_cast<const char*>(text) : nullptr);
+            scheduler_.RequestSync();
             break;
+        }
         default:
             break;
     }
@@ -409,6 +416,15 @@ int MVeltranoCalendarDevice::OnTimer(uint32_t) {
     WatchdogPass();
     if (pacing_.IsElapsed()) pacing_.Start();
     return 0;
+}
+
+void MVeltranoCalendarDevice::QueueSyncText(const char* text) {
+    const std::string group = text != nullptr ? text : "";
+    std::lock_guard<std::mutex> guard(syncTextsLock_);
+    for (const std::string& queued : syncTexts_) {
+        if (queued == group) return;
+    }
+    if (syncTexts_.size() < kMaxQueuedSyncTexts) syncTexts_.push_back(group);
 }
 
 int MVeltranoCalendarDevice::Run(MThread* thread) {

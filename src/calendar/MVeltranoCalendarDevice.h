@@ -5,19 +5,26 @@
 // Threads that meet here:
 //  - host threads call the IZRKDevice operations; a command is only queued, the host never waits for it;
 //  - the worker thread (Run) executes the queued commands, each of which only sets a request flag, and then
-//    makes the scheduler's pass while the device is enabled;
+//    makes the scheduler's pass while the device is enabled: it fires the due actions and never waits for
+//    the server;
+//  - the exchange thread runs the refreshes and synchronisations the pass starts, one at a time, and wakes
+//    the worker when one has ended; Stop cancels the exchange in progress through the transport;
 //  - the process-wide timer thread (OnTimer, every 40 ms) supervises command time-outs and may restart a
 //    timed-out command on its own thread.
 // So the request flags are atomic, the settings live in one snapshot behind a small lock (the worker takes
-// a copy per pass), and the status variable handles are atomic pointers.
+// a copy per pass), and the status variable handles are atomic pointers. The event list is replaced on
+// the worker alone, between its walks.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "calendar/CalendarActions.h"
+#include "calendar/CalendarExchangeThread.h"
 #include "calendar/CalendarScheduler.h"
 #include "framework/IThreadHandler.h"
 #include "framework/IThreadTimerHandler.h"
@@ -57,20 +64,6 @@ class MVeltranoCalendarDevice : public MZRKDeviceBase,
 public:
     // Command ids of the definition.
     enum Command : int { kEnable = 0, kDisable = 1, kRefresh = 2, kSyncDB = 3 };
-    // The eight status variables, in the order their handles are kept and looked up.
-    enum StatusVariable : int {
-        kLastEvent,
-        kLastEventTime,
-        kLastEventAction,
-        kNextEvent,
-        kNextEventTime,
-        kNextEventAction,
-        kNextRefreshTime,
-        kLastRefreshTime,
-        kStatusVariableCount
-    };
-    static const char* const kStatusVariableNames[kStatusVariableCount];
-
     static constexpr int kSettingsVersion = 1000;
     static constexpr int kCommandTimeout = 5000;     // ms, for every command and as the manager's default
     static constexpr uint32_t kCommandWait = 1000;   // ms, the worker's longest pause
@@ -78,6 +71,8 @@ public:
     static constexpr uint32_t kTimerResolution = 1;  // ms
     static constexpr uint32_t kPacingPeriod = 1000;  // ms while started
     static constexpr int kBitmapResourceId = 5;
+    // Distinct group texts of "Sync DB" kept while an exchange runs; a text beyond them is not kept.
+    static constexpr size_t kMaxQueuedSyncTexts = 64;
 
     // Registers the device, looks up the host's remote and variable services through the module's host
     // interface (when there is one), builds the remote access and joins the process-wide timer.
@@ -129,8 +124,8 @@ public:
     void SetSettings(const CalendarDeviceSettings& settings);
 
     bool IsEnabled() const { return enabled_.load(); }
-    bool IsRefreshRequested() const { return refreshRequested_.load(); }
-    bool IsSyncRequested() const { return syncRequested_.load(); }
+    bool IsRefreshRequested() const { return scheduler_.RefreshRequested(); }
+    bool IsSyncRequested() const { return scheduler_.SyncRequested(); }
     // The handle kept for that status variable; null when it is not to be written.
     IHostVariable* GetStatusVariable(StatusVariable which) const;
     MVeltranoCalendarModule* GetModule() const { return module_; }
@@ -157,8 +152,8 @@ protected:
     int RunSetupDialog(const DialogPlacement& placement);
 
     // The scheduler's seam: one pass of the refresh cycle, the firing of due actions and a requested
-    // synchronisation, made by the worker after the commands of each pass while the device is enabled.
-    // See MVeltranoCalendarDeviceScheduler.cpp.
+    // synchronisation (the exchanges are started here and run on the exchange thread), made by the worker
+    // after the commands of each pass while the device is enabled. See MVeltranoCalendarDeviceScheduler.cpp.
     void RunSchedulerPass();
     // How long the worker's command wait may last: until the next action is due while the device is
     // enabled (so that it fires on time), never longer than kCommandWait.
@@ -168,16 +163,7 @@ protected:
     // object the handles stay as they are.
     void LookUpStatusVariables();
 
-    // Scheduler state, touched by the worker alone (except lastCheckTime_, which Start sets). Instants are
-    // 100 ns units of the local wall clock since 1601.
-    uint64_t lastRefreshTime_ = 0;
-    uint64_t nextEventTime_ = 0;
-    std::atomic<uint64_t> lastCheckTime_{0};
-    int32_t lastDay_ = 0;
-
-    // Request flags: set by commands (and Start), read and cleared by the worker.
-    std::atomic<bool> refreshRequested_{false};
-    std::atomic<bool> syncRequested_{false};
+    // Set by the commands; the refresh and sync requests are the scheduler's own.
     std::atomic<bool> enabled_{true};
 
 private:
@@ -187,12 +173,14 @@ private:
     public:
         explicit SchedulerLink(MVeltranoCalendarDevice* device) : device_(device) {}
         int32_t RefreshPeriodMinutes() override;
-        void RefreshActions() override;
+        void StartRefresh() override;
+        void StartSync() override;
+        bool ExchangeEnded() override;
+        void TakeRefreshedList() override;
         CalendarEventList* GetEvents() override;
         void ExecuteAction(MCalendarEvent* event) override;
         void UpdateEventVariables(MCalendarEvent* event, EventGroup group) override;
         void WriteTimeOfDay(::StatusVariable which, uint64_t instant) override;
-        void Synchronise() override;
 
     private:
         MVeltranoCalendarDevice* device_;
@@ -200,15 +188,17 @@ private:
 
     void JoinSharedTimer();
     void LeaveSharedTimer();
-    // Stops the worker and waits for it; shared by Stop and the destructor.
+    // Cancels the exchange in progress, stops the worker and the exchange thread and waits for both;
+    // shared by Stop and the destructor.
     void EndWorker();
+    // "Sync DB": keeps the text handed with it for the next synchronisation.
+    void QueueSyncText(const char* text);
     static MCommandObject* NewCommand(void* owner, int code);
 
     MVeltranoCalendarModule* module_;
     ZrkBitmapHandle bitmap_ = nullptr;
     std::mutex bitmapLock_;
     std::atomic<IZRKHostDevice*> hostDevice_{nullptr};
-    std::atomic<IHostVariable*> statusVariables_[kStatusVariableCount] = {};
     std::string definitionText_;
     std::mutex definitionLock_;
     MThread worker_;
@@ -219,8 +209,16 @@ private:
     KorrelRemote* remote_ = nullptr;
     mutable std::mutex settingsLock_;
     CalendarDeviceSettings settings_;
-    // The worker's: the status variables as the pass writes them, and the pass's decisions.
+    // The status variables (handles looked up on host threads, written by the worker) and the pass's
+    // decisions.
     CalendarActions statusWriter_;
     SchedulerLink schedulerLink_{this};
     CalendarScheduler scheduler_{&schedulerLink_};
+    // The texts of the "Sync DB" commands not yet synchronised, distinct, oldest first.
+    std::mutex syncTextsLock_;
+    std::vector<std::string> syncTexts_;
+    // The list the last refresh read, from its end on the exchange thread until the worker takes it.
+    std::unique_ptr<CalendarEventList> refreshed_;
+    // Wakes the worker when an exchange has ended, so that its answer takes effect at once.
+    CalendarExchangeThread exchange_{[this] { SignalCommand(); }};
 };

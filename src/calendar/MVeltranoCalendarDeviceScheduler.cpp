@@ -1,9 +1,13 @@
 // The worker's scheduler pass of the calendar device: the refresh cycle, the firing of due actions and a
 // requested database synchronisation. Run calls it after the commands of each pass while the device is
-// enabled. The decisions are CalendarScheduler's; this file gives them the device's server, event list,
-// host calls and status variables.
+// enabled. The decisions are CalendarScheduler's; this file gives them the device's server (through the
+// exchange thread), event list, host calls and status variables.
+#include <utility>
+
+#include "calendar/MCalendarStore.h"
 #include "calendar/MVeltranoCalendarDevice.h"
 #include "hostsync/DBVariableSyncer.h"
+#include "hostsync/IKorrelRemoteCallback.h"
 #include "hostsync/KorrelRemote.h"
 #include "module/MVeltranoCalendarModule.h"
 #include "platform/Clock.h"
@@ -24,24 +28,45 @@ private:
     KorrelRemote* remote_;
 };
 
+// Whether the host's user group tree holds groups of the names asked about.
+class GroupFinder : public IKorrelRemoteCallback {
+public:
+    explicit GroupFinder(const std::vector<std::string>& names)
+        : names_(names), found_(names.size(), false) {}
+    void OnUserGroup(const char* name, int) override {
+        for (size_t i = 0; i < names_.size(); ++i) {
+            if (name != nullptr && names_[i] == name) found_[i] = true;
+        }
+    }
+    bool Found(size_t i) const { return found_[i]; }
+
+private:
+    const std::vector<std::string>& names_;
+    std::vector<bool> found_;
+};
+
+// The groups to mirror for the "Sync DB" texts: a text that names one of the host's user groups names
+// that group; any other text (an empty one too) stands for the device's own group. Each group once.
+std::vector<std::string> SyncGroups(KorrelRemote* remote, const std::vector<std::string>& texts,
+                                    const std::string& deviceGroup) {
+    bool named = false;
+    for (const std::string& text : texts) named = named || !text.empty();
+    GroupFinder finder(texts);
+    if (named && remote != nullptr) remote->EnumerateUserGroups(&finder);
+    std::vector<std::string> groups;
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const std::string& group = !texts[i].empty() && finder.Found(i) ? texts[i] : deviceGroup;
+        bool listed = false;
+        for (const std::string& g : groups) listed = listed || g == group;
+        if (!listed) groups.push_back(group);
+    }
+    return groups;
+}
+
 }  // namespace
 
 void MVeltranoCalendarDevice::RunSchedulerPass() {
-    // Requests of commands and Start pass to the scheduler, which takes them in this pass.
-    if (refreshRequested_.exchange(false)) scheduler_.RequestRefresh();
-    if (syncRequested_.exchange(false)) scheduler_.RequestSync();
-    // The handles the host last gave (settings loaded, setup made) are the ones written.
-    for (int i = 0; i < kStatusVariableCount; ++i) {
-        statusWriter_.SetHandle(static_cast<::StatusVariable>(i),
-                                GetStatusVariable(static_cast<StatusVariable>(i)));
-    }
-
     scheduler_.Pass(platform::LocalInstantNow());
-
-    lastRefreshTime_ = scheduler_.LastRefreshTime();
-    nextEventTime_ = scheduler_.NextEventTime();
-    lastCheckTime_.store(scheduler_.LastCheckTime());
-    lastDay_ = scheduler_.LastDay();
 }
 
 uint32_t MVeltranoCalendarDevice::SchedulerWaitMs() {
@@ -54,10 +79,48 @@ int32_t MVeltranoCalendarDevice::SchedulerLink::RefreshPeriodMinutes() {
     return device_->GetSettings().refreshPeriod;
 }
 
-void MVeltranoCalendarDevice::SchedulerLink::RefreshActions() {
-    if (device_->module_ == nullptr) return;
-    const CalendarDeviceSettings settings = device_->GetSettings();
-    device_->module_->GetRESTClient()->RefreshActions(settings.locationId, settings.lookahead);
+// The settings as they stand when the exchange starts.
+void MVeltranoCalendarDevice::SchedulerLink::StartRefresh() {
+    MVeltranoCalendarDevice* device = device_;
+    device->refreshed_.reset();
+    const CalendarDeviceSettings settings = device->GetSettings();
+    device->exchange_.Post([device, settings] {
+        if (device->module_ == nullptr) return;
+        std::unique_ptr<CalendarEventList> list;
+        if (device->module_->GetRESTClient()->FetchActions(settings.locationId, settings.lookahead, &list)) {
+            device->refreshed_ = std::move(list);
+        }
+    });
+}
+
+void MVeltranoCalendarDevice::SchedulerLink::StartSync() {
+    MVeltranoCalendarDevice* device = device_;
+    std::vector<std::string> texts;
+    {
+        std::lock_guard<std::mutex> guard(device->syncTextsLock_);
+        texts.swap(device->syncTexts_);
+    }
+    if (texts.empty()) texts.emplace_back();
+    const CalendarDeviceSettings settings = device->GetSettings();
+    device->exchange_.Post([device, texts, settings] {
+        if (device->module_ == nullptr) return;
+        for (const std::string& group : SyncGroups(device->remote_, texts, settings.calendarGroup)) {
+            DBVariableSyncer syncer(device->remote_, device->module_->GetStore(),
+                                    device->module_->GetRESTClient(), settings.locationId);
+            syncer.Sync(group.c_str(), true);
+        }
+    });
+}
+
+bool MVeltranoCalendarDevice::SchedulerLink::ExchangeEnded() {
+    return device_->exchange_.Ended();
+}
+
+// On the worker, between its walks of the list: the list replaced is never read again.
+void MVeltranoCalendarDevice::SchedulerLink::TakeRefreshedList() {
+    if (device_->refreshed_ && device_->module_ != nullptr) {
+        device_->module_->GetStore()->SetEvents(device_->refreshed_.release());
+    }
 }
 
 CalendarEventList* MVeltranoCalendarDevice::SchedulerLink::GetEvents() {
@@ -76,12 +139,4 @@ void MVeltranoCalendarDevice::SchedulerLink::UpdateEventVariables(MCalendarEvent
 
 void MVeltranoCalendarDevice::SchedulerLink::WriteTimeOfDay(::StatusVariable which, uint64_t instant) {
     device_->statusWriter_.WriteTimeOfDay(which, instant);
-}
-
-void MVeltranoCalendarDevice::SchedulerLink::Synchronise() {
-    if (device_->module_ == nullptr) return;
-    const CalendarDeviceSettings settings = device_->GetSettings();
-    DBVariableSyncer syncer(device_->remote_, device_->module_->GetStore(), device_->module_->GetRESTClient(),
-                            settings.locationId);
-    syncer.Sync(settings.calendarGroup.c_str(), true);
 }

@@ -163,16 +163,24 @@ std::wstring MCalendarRESTClient::ActionsPath(int locationId, int lookaheadDays,
 }
 
 void MCalendarRESTClient::RefreshActions(int locationId, int lookaheadDays) {
+    std::unique_ptr<CalendarEventList> list;
+    if (store_ && FetchActions(locationId, lookaheadDays, &list)) store_->SetEvents(list.release());
+}
+
+bool MCalendarRESTClient::FetchActions(int locationId, int lookaheadDays,
+                                       std::unique_ptr<CalendarEventList>* out) {
     try {
         Exchange x(*this);
         const std::wstring path = ActionsPath(locationId, lookaheadDays, platform::LocalInstantNow());
-        if (!x.Get(path) || !store_) return;
+        if (!out || !x.Get(path)) return false;
         std::unique_ptr<CalendarEventList> list(new CalendarEventList());
-        if (!ReadActionsAnswer(x.response.body, list.get())) return;
+        if (!ReadActionsAnswer(x.response.body, list.get())) return false;
         EventCompare compare;
         list->Sort(&compare, 0);
-        store_->SetEvents(list.release());
+        *out = std::move(list);
+        return true;
     } catch (...) {
+        return false;
     }
 }
 

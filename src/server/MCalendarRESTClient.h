@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/HttpBackend.h"
 #include "platform/Sync.h"
 
+class CalendarEventList;
 class MCalendarStore;
 class MCalendarVariable;
 
@@ -37,6 +39,9 @@ public:
     bool RefreshVariables(int locationId, uint32_t* status = nullptr);
     // Today's actions, or from today to `lookaheadDays` days ahead when that is 2 or more.
     void RefreshActions(int locationId, int lookaheadDays);
+    // The same request without touching the store: true, with the ordered list in *list, when the whole
+    // answer could be read; false, *list untouched, otherwise. For a caller that installs the list itself.
+    bool FetchActions(int locationId, int lookaheadDays, std::unique_ptr<CalendarEventList>* list);
     // The variable stays the caller's. False without sending when its JSON body cannot be built.
     bool CreateVariable(int locationId, MCalendarVariable* variable, uint32_t* status = nullptr);
     bool UpdateVariable(int locationId, MCalendarVariable* variable, uint32_t* status = nullptr);

@@ -4,6 +4,8 @@
 #include <limits>
 #include <utility>
 
+#include "server/HttpCancel.h"
+
 using platform::HttpHandle;
 using platform::IHttpBackend;
 
@@ -94,8 +96,12 @@ bool MHttpClient::Execute(const std::wstring& method, const std::wstring& path, 
     const uint32_t flags = platform::kHttpFlagBypassProxyCache | (secure_ ? platform::kHttpFlagSecure : 0);
     HttpHandle request = backend.OpenRequest(connection, method, path, flags);
 
-    // A request that cannot be opened ends the exchange without a message.
+    // A request that cannot be opened ends the exchange without a message. While it is open, the thread's
+    // cancel token (if any) can end it; a cancelled step fails as the platform reports it.
+    HttpCancel* cancel = request ? HttpCancel::OfThisThread() : nullptr;
+    if (cancel) cancel->Attach(&backend, request);
     const bool ok = request ? RunAttempts(request, headers, body, deadline, response) : false;
+    if (cancel) cancel->Detach();
 
     if (request) backend.CloseHandle(request);
     backend.CloseHandle(connection);

@@ -184,17 +184,14 @@ TEST_F(CalendarDeviceTest, TheSharedTimerLivesWhileAnyDeviceDoes) {
 }
 
 TEST_F(CalendarDeviceTest, StatusVariablesAreLookedUpByLoadAndConfigureOnly) {
-    for (int i = 0; i < MVeltranoCalendarDevice::kStatusVariableCount; ++i) {
-        EXPECT_EQ(device_->GetStatusVariable(static_cast<MVeltranoCalendarDevice::StatusVariable>(i)),
-                  nullptr);
+    for (int i = 0; i < kStatusVariableCount; ++i) {
+        EXPECT_EQ(device_->GetStatusVariable(static_cast<StatusVariable>(i)), nullptr);
     }
     plugin_test::AddStatusVariables(hostDevice_);
-    EXPECT_EQ(device_->GetStatusVariable(MVeltranoCalendarDevice::kLastEvent), nullptr);
+    EXPECT_EQ(device_->GetStatusVariable(kStatusLastEvent), nullptr);
     ASSERT_EQ(device_->LoadSettings(kQuietSettings), kZrkOk);
-    EXPECT_EQ(device_->GetStatusVariable(MVeltranoCalendarDevice::kLastEvent),
-              hostDevice_.GetVariable("LastEvent"));
-    EXPECT_EQ(device_->GetStatusVariable(MVeltranoCalendarDevice::kNextRefreshTime),
-              hostDevice_.GetVariable("NextRefreshTime"));
+    EXPECT_EQ(device_->GetStatusVariable(kStatusLastEvent), hostDevice_.GetVariable("LastEvent"));
+    EXPECT_EQ(device_->GetStatusVariable(kStatusNextRefreshTime), hostDevice_.GetVariable("NextRefreshTime"));
 
     // A host object that no longer knows them: Configure looks again and the handles go null.
     TestHostDevice empty;
@@ -202,13 +199,13 @@ TEST_F(CalendarDeviceTest, StatusVariablesAreLookedUpByLoadAndConfigureOnly) {
     TestRect rect(10, 20, 110, 220);
     EXPECT_EQ(device_->Configure(&rect), kZrkCancelled);
     EXPECT_EQ(rect.reads, 4);
-    EXPECT_EQ(device_->GetStatusVariable(MVeltranoCalendarDevice::kLastEvent), nullptr);
+    EXPECT_EQ(device_->GetStatusVariable(kStatusLastEvent), nullptr);
     // Without a host object the handles stay as they are.
     device_->SetHostDevice(&hostDevice_);
     ASSERT_EQ(device_->LoadSettings(kQuietSettings), kZrkOk);
     device_->SetHostDevice(nullptr);
     EXPECT_EQ(device_->Configure(nullptr), kZrkCancelled);
-    EXPECT_NE(device_->GetStatusVariable(MVeltranoCalendarDevice::kLastEvent), nullptr);
+    EXPECT_NE(device_->GetStatusVariable(kStatusLastEvent), nullptr);
 }
 
 TEST(CalendarDevicePlacement, DialogIsCentredWithDivisionTowardZero) {

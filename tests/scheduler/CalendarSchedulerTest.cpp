@@ -340,7 +340,7 @@ TEST(SchedulerWait, TheWaitEndsWhenTheNextActionIsDueAndNeverEarly) {
     host.server = {{At(10, 0, 30), "A"}};
     CalendarScheduler s(&host);
     s.OnStart(At(10, 0, 0));
-    EXPECT_EQ(s.WaitMilliseconds(At(10, 0, 0)), 1000u);  // before the first refresh nothing is known
+    EXPECT_EQ(s.WaitMilliseconds(At(10, 0, 0)), 0u);  // the first refresh comes at once
     s.Pass(At(10, 0, 0));
     EXPECT_EQ(s.WaitMilliseconds(At(10, 0, 0)), 1000u);
     EXPECT_EQ(s.WaitMilliseconds(At(10, 0, 29)), 1000u);
@@ -365,4 +365,95 @@ TEST(SchedulerWait, AnActionBeforeTheStartDoesNotShortenTheWait) {
     EXPECT_EQ(host.Var("NextEvent"), "None");
     EXPECT_EQ(s.NextEventTime(), 0u);
     EXPECT_EQ(s.WaitMilliseconds(At(10, 0, 0, 1)), 1000u);
+}
+
+// Exchanges in flight: the pass starts a refresh and goes on; the answer arrives at a pass of the test's
+// choosing (host.Answer()).
+class SchedulerExchange : public ::testing::Test {
+protected:
+    // Started at 10:00:00 with the server's first list read; later refreshes stay in flight until answered.
+    void StartWith(std::vector<scheduler_test::PlannedAction> plan) {
+        host.server = std::move(plan);
+        s.OnStart(At(10, 0, 0));
+        s.Pass(At(10, 0, 0));
+        host.answerAtOnce = false;
+    }
+    void RefreshInFlightAt(uint64_t now) {
+        s.RequestRefresh();
+        s.Pass(now);
+        ASSERT_EQ(s.InProgress(), CalendarScheduler::Exchange::kRefresh);
+    }
+
+    FakePassHost host;
+    CalendarScheduler s{&host};
+};
+
+TEST_F(SchedulerExchange, AnActionDueWhileARefreshIsInFlightFiresOnTimeFromTheListHeldAndNeverAgain) {
+    StartWith({{At(10, 0, 10), "A"}, {At(10, 0, 20), "B"}});
+    RefreshInFlightAt(At(10, 0, 5));
+    // The wait is as precise as when idle, and the action fires at its time.
+    EXPECT_EQ(s.WaitMilliseconds(At(10, 0, 9, 700)), 300u);
+    s.Pass(At(10, 0, 10));
+    EXPECT_EQ(host.Executed(), V{"A"});
+    EXPECT_EQ(host.Hundredths("LastRefreshTime"), 10 * 3600 * 100);  // still the first refresh's
+    host.Answer();
+    s.Pass(At(10, 0, 12));
+    EXPECT_EQ(s.InProgress(), CalendarScheduler::Exchange::kNone);
+    EXPECT_EQ(host.Hundredths("LastRefreshTime"), (10 * 3600 + 5) * 100);  // the attempt's start
+    EXPECT_EQ(host.Var("NextEvent"), "B");
+    PassEverySecond(s, At(10, 0, 13), At(10, 0, 25));
+    EXPECT_EQ(host.Executed(), (V{"A", "B"}));
+}
+
+// The rule at the switch: the arriving list takes effect before the firing of the pass that takes it, so
+// from that instant on it alone decides. The first action not yet executed is the first one after the
+// last firing window, in the new list: what the old list fired is not fired again, what the new list holds
+// and came due since is fired in that pass, and what only the old list held is not fired.
+TEST_F(SchedulerExchange, TheArrivingListDecidesFromTheInstantItIsTaken) {
+    StartWith({{At(10, 0, 10), "A"}, {At(10, 0, 15), "Dropped"}});
+    host.server = {{At(10, 0, 10), "A"}, {At(10, 0, 14), "Added"}, {At(10, 0, 30), "Later"}};
+    RefreshInFlightAt(At(10, 0, 5));
+    s.Pass(At(10, 0, 10));
+    host.Answer();
+    s.Pass(At(10, 0, 15));  // "Dropped" is due in this very pass, but the new list no longer holds it
+    EXPECT_EQ(host.Executed(), (V{"A", "Added"}));
+    EXPECT_EQ(host.Var("NextEvent"), "Later");
+    PassEverySecond(s, At(10, 0, 16), At(10, 0, 30));
+    EXPECT_EQ(host.Executed(), (V{"A", "Added", "Later"}));
+}
+
+TEST_F(SchedulerExchange, RequestsDuringAnExchangeWaitForItsEndAndThenRunInOrder) {
+    StartWith({});
+    RefreshInFlightAt(At(10, 0, 1));
+    s.RequestSync();
+    s.RequestRefresh();
+    PassEverySecond(s, At(10, 0, 2), At(10, 0, 4));
+    EXPECT_EQ(host.refreshes, 2);
+    EXPECT_EQ(host.syncs, 0);
+    EXPECT_EQ(s.WaitMilliseconds(At(10, 0, 4)), CalendarScheduler::kLongestWaitMs);
+    // At the end both go in the pass's order, one exchange at a time: the refresh first, then the
+    // synchronisation.
+    host.Answer();
+    s.Pass(At(10, 0, 5));
+    EXPECT_EQ(s.InProgress(), CalendarScheduler::Exchange::kRefresh);
+    EXPECT_EQ(host.refreshes, 3);
+    EXPECT_EQ(host.syncs, 0);
+    host.Answer();
+    s.Pass(At(10, 0, 6));
+    EXPECT_EQ(s.InProgress(), CalendarScheduler::Exchange::kSync);
+    EXPECT_EQ(host.syncs, 1);
+    EXPECT_FALSE(s.RefreshRequested());
+    EXPECT_FALSE(s.SyncRequested());
+}
+
+TEST_F(SchedulerExchange, AfterARestartTheListHeldFiresWhileTheFirstRefreshIsInFlight) {
+    StartWith({{At(10, 0, 10), "A"}, {At(10, 0, 15), "BeforeRestart"}, {At(10, 0, 30), "C"}});
+    s.Pass(At(10, 0, 10));
+    // Stopped at 10:00:12 with the refresh of the next run held by the server.
+    s.OnStart(At(10, 0, 20));
+    s.Pass(At(10, 0, 20));
+    EXPECT_EQ(s.InProgress(), CalendarScheduler::Exchange::kRefresh);
+    EXPECT_EQ(host.Var("NextEvent"), "C");
+    s.Pass(At(10, 0, 30));
+    EXPECT_EQ(host.Executed(), (V{"A", "C"}));
 }

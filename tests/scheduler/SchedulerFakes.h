@@ -111,32 +111,52 @@ struct PlannedAction {
     std::string data = "";
 };
 
-// The device as the pass sees it.
+// The device as the pass sees it. An exchange ends as soon as it starts unless `answerAtOnce` is cleared;
+// then it stays in flight until Answer().
 class FakePassHost : public ICalendarPassHost {
 public:
     FakePassHost() : hostDevice(&log) { actions.LookUpVariables(&hostDevice); }
-    ~FakePassHost() { delete events; }
+    ~FakePassHost() {
+        delete events;
+        delete pending;
+    }
 
     int32_t RefreshPeriodMinutes() override { return period; }
-    void RefreshActions() override {
+    // The server answers with its list as it stands when the request is made.
+    void StartRefresh() override {
         ++refreshes;
         log.push_back("refresh");
         if (onRefresh) onRefresh();
+        delete pending;
+        pending = nullptr;
+        ended = answerAtOnce;
         if (!serverUp) return;
-        auto* list = new CalendarEventList();
+        pending = new CalendarEventList();
         for (const PlannedAction& p : server) {
             auto* event = new MCalendarEvent();
             event->time = p.time;
             event->macro = p.macro;
             event->macro_action = p.action;
             event->macro_data = p.data;
-            list->Add(event);
+            pending->Add(event);
         }
         EventCompare compare;
-        list->Sort(&compare, 0);
-        delete events;
-        events = list;
+        pending->Sort(&compare, 0);
     }
+    void StartSync() override {
+        ++syncs;
+        log.push_back("sync");
+        if (onSync) onSync();
+        ended = answerAtOnce;
+    }
+    bool ExchangeEnded() override { return ended; }
+    void TakeRefreshedList() override {
+        if (!pending) return;
+        delete events;
+        events = pending;
+        pending = nullptr;
+    }
+    void Answer() { ended = true; }
     CalendarEventList* GetEvents() override { return events; }
     void ExecuteAction(MCalendarEvent* event) override {
         log.push_back("execute:" + event->macro);
@@ -147,11 +167,6 @@ public:
     }
     void WriteTimeOfDay(StatusVariable which, uint64_t instant) override {
         actions.WriteTimeOfDay(which, instant);
-    }
-    void Synchronise() override {
-        ++syncs;
-        log.push_back("sync");
-        if (onSync) onSync();
     }
 
     std::string Var(const char* name) { return hostDevice.variables.at(name)->value; }
@@ -176,7 +191,10 @@ public:
     int syncs = 0;
     std::function<void()> onRefresh;
     std::function<void()> onSync;
+    bool answerAtOnce = true;
+    bool ended = true;
     CalendarEventList* events = nullptr;
+    CalendarEventList* pending = nullptr;  // read by the refresh in flight
 };
 
 }  // namespace scheduler_test

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "FakeHttpBackend.h"
+#include "server/HttpCancel.h"
 #include "server/MHttpClient.h"
 
 using namespace platform;
@@ -323,4 +324,30 @@ TEST_F(Exchange, ErrorTextSurvivesASuccessfulExchangeUntilClear) {
     EXPECT_EQ("", response.body);
     EXPECT_EQ(L"", response.headers);
     EXPECT_EQ(0u, response.status);
+}
+
+TEST_F(Exchange, ACancelEndsTheExchangeInProgressAndEveryLaterOneOnThatThreadUntilReset) {
+    HttpCancel token;
+    HttpCancel::ThreadScope scope(&token);
+    fake.script = {Answer(200, "late"), Answer(200, "again"), Answer(200, "fine")};
+    fake.duringSend = [&] { token.Cancel(); };
+    EXPECT_FALSE(Client().HttpGet(L"/apiv1/location", L"", response));
+    EXPECT_EQ(L"WinHttpSendRequest fails!", response.error);
+    EXPECT_EQ(Tail(3), kClosed);
+    EXPECT_TRUE(fake.WasCancelled());
+
+    // The request of the next exchange is cancelled as soon as it is open: it never sends.
+    fake.duringSend = nullptr;
+    FakeHttpBackend second;
+    second.script = {Answer(200, "fine")};
+    MHttpClient client = Client();
+    client.SetBackend(&second);
+    EXPECT_FALSE(client.HttpGet(L"/apiv1/location", L"", response));
+    EXPECT_EQ(second.Count("Receive"), 0);
+
+    token.Reset();
+    FakeHttpBackend third;
+    third.script = {Answer(200, "fine")};
+    client.SetBackend(&third);
+    EXPECT_TRUE(client.HttpGet(L"/apiv1/location", L"", response));
 }

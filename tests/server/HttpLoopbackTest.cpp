@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/Sync.h"
+#include "server/HttpCancel.h"
 #include "server/MHttpClient.h"
 #include "support/LoopbackServer.h"
 
@@ -433,4 +434,30 @@ TEST_F(HttpLoopback, ABodyTricklingInEndsWithTheExchangesTimeLimit) {
     EXPECT_TRUE(response.body.empty());
     EXPECT_GE(elapsed, std::chrono::milliseconds(600));
     EXPECT_LT(elapsed, std::chrono::seconds(5));
+TEST_F(HttpLoopback, ACancelFromAnotherThreadEndsAnExchangeTheServerHoldsAtOnce) {
+    platform::MEvent arrived(true, false);
+    platform::MEvent release(true, false);
+    server.server.Get("/silent", [&](const httplib::Request&, httplib::Response& res) {
+        arrived.Set();
+        release.Wait(20000);
+        res.set_content("{}", "application/json");
+    });
+    HttpCancel token;
+    std::thread canceller([&] {
+        if (arrived.Wait(10000)) token.Cancel();
+    });
+    const auto begin = std::chrono::steady_clock::now();
+    bool ok = true;
+    {
+        HttpCancel::ThreadScope scope(&token);
+        ok = Client(server.port()).HttpGet(L"/silent", L"", response);
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - begin;
+    canceller.join();
+    release.Set();
+    server.Stop();  // the handler waits on a local of this test
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(0u, response.status);
+    EXPECT_FALSE(response.error.empty());
+    EXPECT_LT(elapsed, std::chrono::seconds(5));  // the server holds it for 20 s, the time-out is 30 s
 }

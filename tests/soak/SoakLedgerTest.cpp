@@ -51,6 +51,17 @@ TEST(SoakLedger, EveryActionOnceAndOnTimePasses) {
     EXPECT_EQ(v.latestLateTicks, 300 * soak::kTicksPerMs);
 }
 
+TEST(SoakLedger, LatenessCountsTheActionsWhoseListWasHeldBeforeTheirTime) {
+    auto plan = Plan(6);  // T0 + 10 s ... T0 + 15 s
+    SoakLedger ledger(plan);
+    ledger.RunStarted(kT0);
+    FireAll(ledger, plan, 300 * soak::kTicksPerMs);
+    ledger.TaskStarted("Soak 4", plan[4].instant + 2 * kSecond);  // a second firing does not count
+    // The first correct list came at T0 + 11.5 s: the actions from T0 + 13 s on were held a second ahead.
+    soak::Verdict v = ledger.Judge(kT0 + 11 * kSecond + kSecond / 2);
+    EXPECT_EQ(v.heldLateTicks, std::vector<uint64_t>(3, 300 * soak::kTicksPerMs));
+}
+
 TEST(SoakLedger, TwiceEarlyMissedAndStrangeEffectsFail) {
     auto plan = Plan(4);
     SoakLedger ledger(plan);

@@ -152,7 +152,21 @@ int ZRK_CALL TestAsyncRemote::StartTask(const char* name, IExecContext* context,
 
 int ZRK_CALL TestAsyncRemote::Request(const char* text, int code, IExecContext* context, int) {
     Record("Request " + std::to_string(code) + " " + (text ? text : ""));
-    return Answer(context, kZrkNotSupported);
+    std::string reply;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = replies_.find(code);
+        if (it == replies_.end()) return Answer(context, kZrkNotSupported);
+        reply = it->second;
+    }
+    // The plug-in hands its own contexts, which carry a reply text.
+    if (context != nullptr) static_cast<IExecContext2*>(context)->SetText(reply.c_str());
+    return Answer(context, kZrkOk);
+}
+
+void TestAsyncRemote::SetReply(int code, const std::string& reply) {
+    std::lock_guard<std::mutex> guard(lock_);
+    replies_[code] = reply;
 }
 
 int TestAsyncRemote::Answer(IExecContext* context, int result) {

@@ -101,6 +101,8 @@ public:
 
     int References() { return references_.load(); }
     std::vector<std::string> Calls();
+    // Requests of that code are answered with the reply from then on (otherwise refused).
+    void SetReply(int code, const std::string& reply);
 
     std::atomic<int> references_{1};
 
@@ -109,6 +111,7 @@ private:
     void Record(const std::string& call);
     std::mutex lock_;
     std::vector<std::string> calls_;
+    std::map<int, std::string> replies_;
 };
 
 // "IKorrelRemoteManager" and "IKorrelRemoteManager2": each hands out one handle (kept here).

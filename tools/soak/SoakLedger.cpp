@@ -118,9 +118,12 @@ Verdict SoakLedger::Judge(uint64_t firstCorrect) const {
             if (fired.empty()) {
                 ++v.missed;
                 note(name + " never fired");
+            } else if (a.instant >= firstCorrect + kStartMargin) {
+                v.heldLateTicks.push_back(fired.front() > a.instant ? fired.front() - a.instant : 0);
             }
         }
     }
+    std::sort(v.heldLateTicks.begin(), v.heldLateTicks.end());
     v.passed = v.firedTwice == 0 && v.firedEarly == 0 && v.missed == 0 && v.unknownFired == 0;
     return v;
 }

@@ -42,6 +42,10 @@ struct Verdict {
     int missed = 0;                     // actions that had to fire and did not
     int unknownFired = 0;               // task or variable effects that are no planned action
     uint64_t latestLateTicks = 0;       // the longest wait from an action's time to its firing
+    // How late each action fired that had to fire and whose list the device held a while before its time
+    // (a correct answer handed over at least kStartMargin earlier), ascending: the firing clock's own
+    // lateness, whatever exchange was in progress.
+    std::vector<uint64_t> heldLateTicks;
     std::vector<std::string> problems;  // the first few, for people
 };
 
