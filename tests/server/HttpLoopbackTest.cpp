@@ -434,6 +434,8 @@ TEST_F(HttpLoopback, ABodyTricklingInEndsWithTheExchangesTimeLimit) {
     EXPECT_TRUE(response.body.empty());
     EXPECT_GE(elapsed, std::chrono::milliseconds(600));
     EXPECT_LT(elapsed, std::chrono::seconds(5));
+}
+
 TEST_F(HttpLoopback, ACancelFromAnotherThreadEndsAnExchangeTheServerHoldsAtOnce) {
     platform::MEvent arrived(true, false);
     platform::MEvent release(true, false);
