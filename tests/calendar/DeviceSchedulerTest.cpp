@@ -55,8 +55,12 @@ public:
     platform::MEvent release{true, false};
 };
 
-// The threads of this process, where the system shows them; -1 elsewhere.
+// The threads of this process, where the system shows them; -1 elsewhere (under Wine the Linux folder
+// shows the emulator's threads, not the program's).
 int ThreadCount() {
+#if defined(_WIN32)
+    return -1;
+#endif
     std::error_code error;
     std::filesystem::directory_iterator it("/proc/self/task", error);
     if (error) return -1;
