@@ -376,7 +376,7 @@ private:
     // What the window shows, as "id: text" lines and "id: [selection] entry|entry" for the pick lists, in
     // the same form as the other platform's view writes it.
     void Dump(const std::string& path) {
-        std::ofstream out(path, std::ios::app);
+        std::ofstream out(path, std::ios::app | std::ios::binary);
         out << "title: " << WideToAnsi(WindowText(window_, 256)) << "\n";
         HWND focus = GetFocus();
         out << "focus: " << (focus && IsChild(window_, focus) ? GetDlgCtrlID(focus) : 0) << "\n";
