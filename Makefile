@@ -3,7 +3,9 @@
 
 PACKAGES := g++ make cmake pkg-config libtinyxml-dev nlohmann-json3-dev libcurl4-openssl-dev \
             libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libgtk-3-dev xvfb xauth \
-            clang libclang-rt-14-dev
+            clang libclang-rt-14-dev \
+            g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 \
+            binutils-mingw-w64-i686 googletest wine wine64 dpkg-dev
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # Seconds each fuzz target runs in `make fuzz`, and in the short fuzz step of `make test`.
 FUZZ_SECONDS ?= 60
@@ -15,8 +17,8 @@ SOAK_TEST_SECONDS ?= 60
 PACKAGES += imagemagick
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build test bench demo fuzz build-fuzz test-fuzz soak test-soak clean \
-        $(foreach p,debug release asan tsan,build-$(p) test-$(p))
+.PHONY: deps build test bench demo fuzz build-fuzz test-fuzz soak test-soak clean dist \
+        $(foreach p,debug release asan tsan windows windows-x86,build-$(p) test-$(p))
 
 deps:
 	@missing=""; for p in $(PACKAGES); do \
@@ -37,9 +39,19 @@ test-$(1): build-$(1)
 endef
 $(foreach p,debug release asan tsan,$(eval $(call PRESET_RULES,$(p))))
 
+# The Windows DLLs, cross-built with mingw-w64 (build/windows/bin, build/windows-x86/bin).
+build-windows build-windows-x86: build-%: deps
+	@[ -f build/$*/CMakeCache.txt ] || cmake --preset $*
+	cmake --build --preset $* -j $(JOBS)
+
+# The Windows test programs under Wine, both DLLs' exports, and zrkhost.exe with the DLL against the Linux
+# calendar-server (the end-to-end test and the lateness benchmark of the debug build drive them).
+test-windows: build-windows build-windows-x86 build-debug
+	sh tools/windows/test-windows.sh
+
 build: build-debug
 
-test: test-debug test-asan test-tsan test-fuzz test-soak
+test: test-debug test-asan test-tsan test-fuzz test-soak test-windows
 
 # The fuzz build (clang) holds only the fuzz programs and the library they read with.
 build-fuzz: deps
@@ -70,6 +82,22 @@ demo: deps
 	@[ -f build/release/CMakeCache.txt ] || cmake --preset release
 	cmake --build --preset release -j $(JOBS) --target VeltranoCalendar zrkhost calendar-server
 	@sh tools/demo/run-demo.sh build/release
+
+# Both DLLs, the Linux library (release build), the README and the version in one archive.
+VERSION := $(shell grep '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
+dist: build-windows build-windows-x86
+	@[ -f build/release/CMakeCache.txt ] || cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target VeltranoCalendar
+	rm -rf build/dist/VeltranoCalendar-$(VERSION)
+	mkdir -p build/dist/VeltranoCalendar-$(VERSION)/windows-x64 build/dist/VeltranoCalendar-$(VERSION)/windows-x86 \
+	         build/dist/VeltranoCalendar-$(VERSION)/linux-x64
+	cp build/windows/bin/VeltranoCalendar.dll build/dist/VeltranoCalendar-$(VERSION)/windows-x64/
+	cp build/windows-x86/bin/VeltranoCalendar.dll build/dist/VeltranoCalendar-$(VERSION)/windows-x86/
+	cp build/release/bin/libVeltranoCalendar.so build/dist/VeltranoCalendar-$(VERSION)/linux-x64/
+	cp README.md build/dist/VeltranoCalendar-$(VERSION)/
+	echo $(VERSION) > build/dist/VeltranoCalendar-$(VERSION)/VERSION
+	tar -C build/dist -czf build/dist/VeltranoCalendar-$(VERSION).tar.gz VeltranoCalendar-$(VERSION)
+	@echo "build/dist/VeltranoCalendar-$(VERSION).tar.gz"
 
 clean:
 	rm -rf build

@@ -136,6 +136,7 @@ public:
     }
     bool CloseHandle(platform::HttpHandle) override { return true; }
     uint32_t LastError() override { return error_; }
+    void CancelRequest(platform::HttpHandle) override {}  // every call answers at once: nothing to interrupt
 
 private:
     size_t offset_ = 0;

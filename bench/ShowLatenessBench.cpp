@@ -4,7 +4,10 @@
 // for 60 seconds and its processor use is measured.
 // Targets: no action early, p99 lateness at most 20 ms; idle processor use at most 0.1 % of one core.
 //
-//   bench_show_lateness [--actions N] [--idle SECONDS]
+//   bench_show_lateness [--actions N] [--idle SECONDS] [--zrkhost PATH] [--plugin PATH] [--launcher PATH]
+//
+// --zrkhost and --plugin measure another host and plug-in (the Windows ones), --launcher runs the host
+// through a program (the one that runs it under Wine).
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -31,9 +34,13 @@ double Percentile(const std::vector<double>& sorted, double p) {
 int main(int argc, char** argv) {
     int actions = 60;
     int idleSeconds = 60;
+    std::string zrkhost = ZRKHOST_PATH, plugin = PLUGIN_PATH, launcher;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--actions")) actions = std::max(2, std::atoi(argv[i + 1]));
         if (!std::strcmp(argv[i], "--idle")) idleSeconds = std::max(1, std::atoi(argv[i + 1]));
+        if (!std::strcmp(argv[i], "--zrkhost")) zrkhost = argv[i + 1];
+        if (!std::strcmp(argv[i], "--plugin")) plugin = argv[i + 1];
+        if (!std::strcmp(argv[i], "--launcher")) launcher = argv[i + 1];
     }
 
     // Two actions a second from 4 s ahead: the plug-in has started and read the calendar by then.
@@ -76,8 +83,9 @@ int main(int argc, char** argv) {
     }
 
     showrun::ShowRun run;
+    run.launcher = launcher;
     if (!run.StartServer(CALENDAR_SERVER_PATH, dataPath) ||
-        !run.StartHost(ZRKHOST_PATH, PLUGIN_PATH, {"--host", hostPath})) {
+        !run.StartHost(zrkhost, plugin, {"--host", hostPath})) {
         std::fprintf(stderr, "bench_show_lateness: calendar-server or zrkhost did not start\n");
         return 1;
     }

@@ -1,4 +1,8 @@
 # Every dependency comes from a Debian package (see the Makefile's package list).
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsDependencies.cmake)
+  return()
+endif()
 find_package(Threads REQUIRED)
 find_package(PkgConfig REQUIRED)
 find_package(nlohmann_json 3.10 REQUIRED)

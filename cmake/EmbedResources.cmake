@@ -8,10 +8,10 @@
 #   RCDATA 10000   DeviceDefinition.xml, as it stands
 #   BITMAP 5       DeviceBitmap.bmp without its 14-byte file header (a packed DIB, as a loaded bitmap resource)
 #   IMAGE IDR_DEVICEICONPNG   DeviceIcon.png, as it stands
-#   DIALOG 101     SetupDialog.xml (the dialog layout in text form)
+#   RCDATA 10101   SetupDialog.xml (the dialog layout in text form; DIALOG 101 is the template's id)
 #   STRING n       every line "n text" of Strings.txt, the text alone
 #   VERSION 1      Version.txt ("Key=Value" lines)
-#   MANIFEST 1     VeltranoCalendar.manifest
+#   MANIFEST 2     VeltranoCalendar.manifest (the id the loader reads for a DLL)
 cmake_minimum_required(VERSION 3.25)
 
 if(NOT RESOURCE_DIR OR NOT OUTPUT)
@@ -51,9 +51,9 @@ endfunction()
 _zrk_add_file(DeviceDefinition.xml 0 kResourceRcData 10000 nullptr nullptr)
 _zrk_add_file(DeviceBitmap.bmp 14 kResourceBitmap 5 nullptr nullptr)
 _zrk_add_file(DeviceIcon.png 0 kResourceNamed 0 "\"IMAGE\"" "\"IDR_DEVICEICONPNG\"")
-_zrk_add_file(SetupDialog.xml 0 kResourceDialog 101 nullptr nullptr)
+_zrk_add_file(SetupDialog.xml 0 kResourceRcData kSetupDialogLayoutId nullptr nullptr)
 _zrk_add_file(Version.txt 0 kResourceVersion 1 nullptr nullptr)
-_zrk_add_file(VeltranoCalendar.manifest 0 kResourceManifest 1 nullptr nullptr)
+_zrk_add_file(VeltranoCalendar.manifest 0 kResourceManifest 2 nullptr nullptr)
 
 # The string table: one entry per listed string.
 file(STRINGS "${RESOURCE_DIR}/Strings.txt" _lines ENCODING UTF-8)

@@ -18,14 +18,14 @@ constexpr int kZrkTimeBaseHundredths = 4;
 // QueryInterface also answers "IEnumData" for an enumeration variable.
 class IHostVariable : public IMInterface {
 public:
-    // One of ZrkVariableType.
-    virtual int ZRK_CALL GetType() = 0;
-    // Sets a whole number; a and b are 0.
-    virtual int ZRK_CALL SetInteger(int value, int a, int b) = 0;
     // Sets a fractional number; a and b are 0.
     virtual int ZRK_CALL SetReal(double value, int a, int b) = 0;
     // Sets a text (an enumeration takes one of its item texts); a and b are 0.
     virtual int ZRK_CALL SetText(const char* text, int a, int b) = 0;
+    // Sets a whole number; a and b are 0.
+    virtual int ZRK_CALL SetInteger(int value, int a, int b) = 0;
+    // One of ZrkVariableType.
+    virtual int ZRK_CALL GetType() = 0;
     // Sets a time of value units in timeBase (kZrkTimeBaseHundredths); a and b are 0.
     virtual int ZRK_CALL SetTime(int64_t value, int timeBase, int a, int b) = 0;
     // The host's instance id of the variable (the device definition's "InstanceID").

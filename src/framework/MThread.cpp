@@ -1,152 +1,8 @@
 #include "framework/MThread.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
+#include "platform/CallWindow.h"
 
 namespace {
-
-// The process-wide dispatcher: one thread that runs marshalled calls one at a time. It exists from the
-// first start of a thread that uses it to the end of the last such thread; when the last user leaves,
-// the dispatcher is asked to end, and it does so once its queue is empty unless a new user came meanwhile.
-class Dispatcher {
-public:
-    ~Dispatcher() {
-        // Library or process teardown: no code of ours may run after this.
-        std::thread worker;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            shutdown_ = true;
-            worker = std::move(thread_);
-        }
-        wake_.notify_all();
-        if (worker.joinable() && worker.get_id() != std::this_thread::get_id()) worker.join();
-        if (worker.joinable()) worker.detach();
-    }
-
-    void AddUser() {
-        std::thread old;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ++users_;
-            if (running_) return;
-            old = std::move(thread_);
-        }
-        // The previous dispatcher has left its loop; its end is only a join away.
-        if (old.joinable()) old.join();
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!running_ && users_ > 0 && !shutdown_) {
-            running_ = true;
-            pending_ = false;
-            thread_ = std::thread([this] { Loop(); });
-            id_ = thread_.get_id();
-        }
-    }
-
-    void RemoveUser() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (users_ > 0) --users_;
-            if (users_ != 0 || !running_) return;
-            pending_ = true;
-            quit_ = true;
-        }
-        wake_.notify_all();
-    }
-
-    // False when no dispatcher runs. On the dispatcher thread itself the call runs directly.
-    bool Call(MThread::WindowCall function, void* argument, int* result) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!running_ || shutdown_) return false;
-        if (std::this_thread::get_id() == id_) {
-            lock.unlock();
-            *result = function(argument);
-            return true;
-        }
-        Item item{function, argument, 0, false};
-        calls_.push_back(&item);
-        wake_.notify_all();
-        done_.wait(lock, [&] { return item.done; });
-        *result = item.result;
-        return true;
-    }
-
-    bool IsCurrent() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return running_ && std::this_thread::get_id() == id_;
-    }
-
-    bool Exists() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return running_;
-    }
-
-    // When the dispatcher's end is pending, gives it up to `milliseconds` to finish and collects it.
-    void SettlePendingEnd(uint32_t milliseconds) {
-        std::thread ended;
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (!pending_) return;
-            if (std::this_thread::get_id() == id_) return;
-            finished_.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return !running_; });
-            pending_ = false;
-            if (!running_) ended = std::move(thread_);
-        }
-        if (ended.joinable()) ended.join();
-    }
-
-private:
-    struct Item {
-        MThread::WindowCall function;
-        void* argument;
-        int result;
-        bool done;
-    };
-
-    void Loop() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [&] { return !calls_.empty() || quit_ || shutdown_; });
-            if (!calls_.empty()) {
-                Item* item = calls_.front();
-                calls_.pop_front();
-                lock.unlock();
-                const int result = item->function(item->argument);
-                lock.lock();
-                item->result = result;
-                item->done = true;
-                done_.notify_all();
-                continue;
-            }
-            if (shutdown_) break;
-            quit_ = false;
-            if (users_ == 0) break;  // a user who came back meanwhile keeps the dispatcher
-        }
-        running_ = false;
-        pending_ = false;
-        finished_.notify_all();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    std::condition_variable finished_;
-    std::deque<Item*> calls_;
-    std::thread thread_;
-    std::thread::id id_;
-    int users_ = 0;
-    bool running_ = false;
-    bool pending_ = false;
-    bool quit_ = false;
-    bool shutdown_ = false;
-};
-
-Dispatcher& TheDispatcher() {
-    static Dispatcher dispatcher;
-    return dispatcher;
-}
 
 // How long a destroyed object lets a pending dispatcher end finish.
 constexpr uint32_t kPendingEndWait = 100;
@@ -167,7 +23,7 @@ MThread::~MThread() {
         Stop(false);
         platform::ThreadWaitExit(handle, platform::kInfinite);
     }
-    if (usesWindow_) TheDispatcher().SettlePendingEnd(kPendingEndWait);
+    if (usesWindow_) platform::CallWindowSettlePendingEnd(kPendingEndWait);
 }
 
 platform::ThreadRef MThread::GetHandle() const {
@@ -182,7 +38,7 @@ bool MThread::Start(bool wait, uint32_t milliseconds) {
         startedEvent_.Reset();
         stopRequested_ = false;
         // Counted as a user before the thread exists, so that its end always has a use to give up.
-        if (usesWindow_ && !windowUser_.exchange(true)) TheDispatcher().AddUser();
+        if (usesWindow_ && !windowUser_.exchange(true)) platform::CallWindowAddUser();
         // The thread's own end takes this lock, so it cannot clear the handle before it is stored.
         platform::ThreadRef handle = platform::ThreadCreate(&MThread::ThreadBody, this, stackSize_);
         if (!handle) {
@@ -218,7 +74,7 @@ void MThread::ThreadBody(void* self) {
 }
 
 void MThread::EndWindowUse() {
-    if (windowUser_.exchange(false)) TheDispatcher().RemoveUser();
+    if (windowUser_.exchange(false)) platform::CallWindowRemoveUser();
 }
 
 int MThread::Run() {
@@ -231,8 +87,18 @@ bool MThread::Stop(bool terminate) {
     platform::ThreadRef handle = GetHandle();
     if (!handle) return false;
     stopRequested_ = true;
-    // No safe forced termination of one thread exists on this platform: the request is all we do.
-    return !terminate;
+    if (!terminate) return true;
+    // Forced: the body never reaches its end, so what it would have done there is done here.
+    if (!platform::ThreadTerminate(handle)) return false;
+    EndWindowUse();
+    platform::MLock lock(state_);
+    if (handle_ == handle) {
+        handle_.reset();
+        threadId_ = 0;
+        suspended_ = false;
+        running_ = false;
+    }
+    return true;
 }
 
 void MThread::WaitForExit(uint32_t milliseconds) {
@@ -313,15 +179,15 @@ int MThread::CallInWindowThread(WindowCall function, void* argument) {
     if (function == nullptr) return 0;
     callEvent_.Set();
     int result = 0;
-    if (stopRequested_ || !TheDispatcher().Call(function, argument, &result)) result = 0;
+    if (stopRequested_ || !platform::CallWindowCall(function, argument, &result)) result = 0;
     callEvent_.Reset();
     return result;
 }
 
 bool MThread::IsWindowThread() {
-    return TheDispatcher().IsCurrent();
+    return platform::CallWindowIsCurrent();
 }
 
 bool MThread::WindowExists() {
-    return TheDispatcher().Exists();
+    return platform::CallWindowExists();
 }

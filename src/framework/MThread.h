@@ -55,7 +55,9 @@ public:
     // Starts the thread unless one exists (then true at once). With `wait`, waits at most `milliseconds`
     // for the thread to begin. False when the thread cannot be created.
     bool Start(bool wait = false, uint32_t milliseconds = platform::kInfinite);
-    // Requests the stop (resuming a suspended thread first); never waits. False without thread.
+    // Requests the stop (resuming a suspended thread first); never waits. False without thread. With
+    // `terminate` the thread is also ended where it stands, where the platform can do that (false where
+    // it cannot: the request alone then stands).
     bool Stop(bool terminate = false);
     // Waits at most `milliseconds` for the thread to end; returns at once on the thread itself.
     void WaitForExit(uint32_t milliseconds);

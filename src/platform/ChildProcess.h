@@ -23,7 +23,7 @@ public:
     // The next whole line of standard output (without its end), waiting at most timeoutMs. False at the
     // time limit or at the end of the output (Ended() tells which).
     bool ReadLine(std::string* line, uint32_t timeoutMs);
-    bool Ended() const { return outFd_ < 0; }
+    bool Ended() const;
 
     // Writes text to standard input; false when the program no longer reads it.
     bool Write(const std::string& text);
@@ -35,16 +35,23 @@ public:
     // killed. -1 for an end by a signal.
     int Wait(uint32_t timeoutMs);
 
-    bool Running() const { return pid_ > 0; }
+    bool Running() const;
     // Processor time the program's live threads have used so far, in microseconds; -1 when unknown.
     int64_t CpuTimeUs() const;
     // Bytes of the program's memory resident now; 0 when it is not running or cannot be asked.
     uint64_t ResidentBytes() const;
 
 private:
+#if defined(_WIN32)
+    void* process_ = nullptr;  // the platform's handles
+    void* in_ = nullptr;
+    void* out_ = nullptr;
+    bool terminated_ = false;
+#else
     int pid_ = -1;
     int inFd_ = -1;
     int outFd_ = -1;
+#endif
     std::string pending_;
 };
 

@@ -54,6 +54,8 @@ Colours3D System3DColours();
 
 // Loads bitmap resource `id` of `module` with its greys mapped; null when it is missing or unreadable.
 ZrkBitmapHandle LoadMapped3DBitmap(ModuleHandle module, int id);
+// The pixels of a handle of LoadMapped3DBitmap, in the block layout above; false for null or on failure.
+bool ReadBitmap(ZrkBitmapHandle bitmap, PixelBlock* out);
 // Frees a handle of LoadMapped3DBitmap; null is allowed.
 void DeleteBitmap(ZrkBitmapHandle bitmap);
 

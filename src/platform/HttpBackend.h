@@ -35,6 +35,7 @@ constexpr uint32_t kErrorHttpTimeout = 12002;
 constexpr uint32_t kErrorHttpInternal = 12004;
 constexpr uint32_t kErrorHttpInvalidUrl = 12005;
 constexpr uint32_t kErrorHttpNameNotResolved = 12007;
+constexpr uint32_t kErrorHttpOperationCancelled = 12017;
 constexpr uint32_t kErrorHttpIncorrectHandleType = 12018;
 constexpr uint32_t kErrorHttpIncorrectHandleState = 12019;
 constexpr uint32_t kErrorHttpCannotConnect = 12029;
@@ -75,6 +76,12 @@ public:
     virtual bool QueryDataAvailable(HttpHandle request, uint32_t* available) = 0;
     virtual bool ReadData(HttpHandle request, void* buffer, uint32_t toRead, uint32_t* read) = 0;
     virtual bool CloseHandle(HttpHandle handle) = 0;
+    // Cancels a request from another thread: the call in progress on it (send, receive, a header or
+    // data query, a read) returns soon with failure and LastError() == kErrorHttpOperationCancelled on
+    // that thread, and so does every later call on it. The owner still closes the handle with
+    // CloseHandle. The exchange guarantees that CancelRequest and CloseHandle for the same handle never
+    // run at the same time, and that CancelRequest is never called after CloseHandle.
+    virtual void CancelRequest(HttpHandle request) = 0;
     // Error code of the calling thread's last failed call.
     virtual uint32_t LastError() = 0;
 
@@ -95,5 +102,18 @@ struct HttpTimeouts {
 // Tests only: shortens the limits so that a stalled peer fails quickly; null restores the defaults.
 void SetHttpTimeoutsForTesting(const HttpTimeouts* timeouts);
 HttpTimeouts CurrentHttpTimeouts();
+
+// Where the proxy comes from when the product does not let the platform find it. Finding it may ask the
+// network (proxy auto-discovery), which a test must never do.
+struct HttpProxySetting {
+    std::string proxy;             // "host:port" (a leading "http://" is allowed); empty: no proxy
+    std::string bypass;            // hosts reached directly, separated by ',' or ';'
+    bool fromEnvironment = false;  // take both from http_proxy and no_proxy instead
+};
+
+// Tests only: nothing is discovered on the network, the proxy is the one given; null restores discovery.
+void SetHttpProxyForTesting(const HttpProxySetting* setting);
+// False while the platform finds the proxy (the product); otherwise *setting receives the test's choice.
+bool CurrentHttpProxyForTesting(HttpProxySetting* setting);
 
 }  // namespace platform

@@ -16,6 +16,10 @@ struct ProcessResult {
     std::string err;
 };
 
+// Prepares a line-oriented program's standard streams: output goes out byte for byte (no line-end
+// translation where the platform has one), and a reader that goes away does not end the program.
+void PrepareStandardStreams();
+
 // Runs path with args (not including the program name), writes input to its standard input and closes
 // it, and waits at most timeoutMs for it to end; a program still running then is killed.
 ProcessResult RunProcess(const std::string& path, const std::vector<std::string>& args,

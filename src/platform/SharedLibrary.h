@@ -6,6 +6,11 @@
 
 namespace platform {
 
+// The folder of the running program's file, without a trailing separator; "." when it cannot be told.
+std::string RunningProgramFolder();
+// The file name of the library `name` as this platform spells it ("libname.so", "name.dll").
+std::string SharedLibraryFileName(const std::string& name);
+
 class SharedLibrary {
 public:
     SharedLibrary() = default;

@@ -45,6 +45,11 @@ bool ThreadResume(const ThreadRef& thread, int* previousCount);
 bool ThreadSetPriorityBoost(const ThreadRef& thread, bool enable);
 bool ThreadIsPriorityBoostEnabled(const ThreadRef& thread, bool* enabled);
 
+// Ends the thread where it stands, with its own exit code, where the platform can do that; the thread's
+// entry never returns then. False when the thread has ended or the platform has no such operation (POSIX:
+// no thread can be ended alone without leaving the process in an undefined state).
+bool ThreadTerminate(const ThreadRef& thread);
+
 // The processor the thread would rather run on. Returns the previous ideal processor, or -1 when the
 // processor does not exist; kIdealProcessorQuery only reads it.
 constexpr int kIdealProcessorQuery = 32;

@@ -9,8 +9,6 @@
 namespace ui {
 namespace {
 
-constexpr int kSetupDialogId = 101;
-
 int Units(const TiXmlElement* element, const char* name, int fallback) {
     int value = fallback;
     if (element->QueryIntAttribute(name, &value) != TIXML_SUCCESS) return fallback;
@@ -61,9 +59,9 @@ bool ParseDialogLayout(const char* text, DialogLayout* layout) {
 }
 
 bool LoadSetupDialogLayout(DialogLayout* layout) {
-    const platform::Resource* resource =
-        platform::FindResource(platform::OwnModule(), platform::kResourceDialog, kSetupDialogId);
-    // The embedded bytes end with a NUL, so the text is read in place.
+    const platform::Resource* resource = platform::FindResource(
+        platform::OwnModule(), platform::kResourceRcData, platform::kSetupDialogLayoutId);
+    // Found resources end with a NUL, so the text is read in place.
     return resource && ParseDialogLayout(reinterpret_cast<const char*>(resource->data), layout);
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "ShowRun.h"
 
@@ -38,6 +39,13 @@ json Action(const std::string& macro, int kind, const std::string& value, uint64
                          {"date", showrun::DateText(date)}});
 }
 
+// The run may take another host and plug-in (the Windows ones, through a launcher that runs them under
+// Wine): ZRK_E2E_ZRKHOST, ZRK_E2E_PLUGIN, ZRK_E2E_LAUNCHER.
+std::string FromEnvironment(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
 std::vector<std::string> StatusValues(const std::vector<json>& events, const std::string& name) {
     std::vector<std::string> out;
     for (const json& e : Of(events, "status", name)) out.push_back(e.value("value", ""));
@@ -68,7 +76,9 @@ TEST(ShowRun, ActionsFireOnceOnTimeThroughTheHostAndTheStatusVariablesFollow) {
 
     showrun::ShowRun run;
     ASSERT_TRUE(run.StartServer(CALENDAR_SERVER_PATH, dataPath));
-    ASSERT_TRUE(run.StartHost(ZRKHOST_PATH, PLUGIN_PATH, {"--host", hostPath}));
+    run.launcher = FromEnvironment("ZRK_E2E_LAUNCHER", "");
+    ASSERT_TRUE(run.StartHost(FromEnvironment("ZRK_E2E_ZRKHOST", ZRKHOST_PATH),
+                              FromEnvironment("ZRK_E2E_PLUGIN", PLUGIN_PATH), {"--host", hostPath}));
     // Until five actions have shown in "LastEvent" (after the new day's "None"), at most 15 s.
     const bool done = run.CollectUntil(
         [](const std::vector<json>& events) { return Of(events, "status", "LastEvent").size() >= 6; }, 15000);

@@ -1,7 +1,9 @@
 // A backend that plays a script of responses, one per send, and logs every call it receives.
 #pragma once
 
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,8 @@ public:
     // What each send carried.
     std::vector<std::wstring> sentHeaders;
     std::vector<std::string> sentBodies;
+    // Runs inside each send, before it answers (a test cancels from there).
+    std::function<void()> duringSend;
 
     int Count(const std::string& prefix) const {
         int n = 0;
@@ -74,37 +78,43 @@ public:
         calls.push_back("OpenRequest " + Narrow(method) + " " + Narrow(path) + " " + f);
         return openRequestOk ? &request_ : Fail(platform::kErrorHttpInternal);
     }
-    bool SetCredentials(platform::HttpHandle, uint32_t target, uint32_t scheme, const std::wstring& user,
+    bool SetCredentials(platform::HttpHandle h, uint32_t target, uint32_t scheme, const std::wstring& user,
                         const std::wstring& password) override {
         calls.push_back(std::string("SetCredentials ") + (target ? "proxy " : "server ") +
                         std::to_string(scheme) + " " + Narrow(user) + "/" + Narrow(password));
+        if (Cancelled(h)) return false;
         if (!setCredentialsOk) error_ = platform::kErrorInvalidParameter;
         return setCredentialsOk;
     }
-    bool SendRequest(platform::HttpHandle, const std::wstring& headers, const void* optional,
+    bool SendRequest(platform::HttpHandle h, const std::wstring& headers, const void* optional,
                      uint32_t optionalLength, uint32_t totalLength) override {
         calls.push_back("Send");
         sentHeaders.push_back(headers);
         sentBodies.push_back(optional ? std::string(static_cast<const char*>(optional), optionalLength) : "");
         totals_.push_back(totalLength);
+        if (duringSend) duringSend();
+        if (Cancelled(h)) return false;
         if (script.empty()) return Failed(platform::kErrorHttpCannotConnect);
         current_ = script.front();
         script.erase(script.begin());
         chunk_ = 0;
         return current_.sendOk ? true : Failed(current_.sendError);
     }
-    bool ReceiveResponse(platform::HttpHandle) override {
+    bool ReceiveResponse(platform::HttpHandle h) override {
         calls.push_back("Receive");
+        if (Cancelled(h)) return false;
         return current_.receiveOk ? true : Failed(current_.receiveError);
     }
-    bool QueryStatusCode(platform::HttpHandle, uint32_t* status) override {
+    bool QueryStatusCode(platform::HttpHandle h, uint32_t* status) override {
         calls.push_back("QueryStatus");
+        if (Cancelled(h)) return false;
         if (!current_.statusOk) return Failed(platform::kErrorHttpHeaderNotFound);
         *status = current_.status;
         return true;
     }
-    bool QueryRawHeaders(platform::HttpHandle, wchar_t* buffer, uint32_t* bytes) override {
+    bool QueryRawHeaders(platform::HttpHandle h, wchar_t* buffer, uint32_t* bytes) override {
         calls.push_back(buffer ? "QueryHeaders" : "QueryHeaderSize");
+        if (Cancelled(h)) return false;
         const uint32_t needed = static_cast<uint32_t>((current_.headers.size() + 1) * sizeof(wchar_t));
         if (!buffer) {
             *bytes = needed;
@@ -116,16 +126,19 @@ public:
         *bytes = needed - sizeof(wchar_t);
         return true;
     }
-    bool QueryAuthSchemes(platform::HttpHandle, uint32_t* supported, uint32_t* first, uint32_t* target) override {
+    bool QueryAuthSchemes(platform::HttpHandle h, uint32_t* supported, uint32_t* first,
+                          uint32_t* target) override {
         calls.push_back("QuerySchemes");
+        if (Cancelled(h)) return false;
         if (!current_.schemesOk) return Failed(platform::kErrorInvalidOperation);
         *supported = current_.supported;
         *first = current_.supported & (0u - current_.supported);
         *target = current_.target;
         return true;
     }
-    bool QueryDataAvailable(platform::HttpHandle, uint32_t* available) override {
+    bool QueryDataAvailable(platform::HttpHandle h, uint32_t* available) override {
         calls.push_back("Available");
+        if (Cancelled(h)) return false;
         if (chunk_ >= current_.body.size()) {
             *available = 0;
             return true;
@@ -137,8 +150,9 @@ public:
         *available = static_cast<uint32_t>(current_.body[chunk_].data.size());
         return true;
     }
-    bool ReadData(platform::HttpHandle, void* buffer, uint32_t toRead, uint32_t* read) override {
+    bool ReadData(platform::HttpHandle h, void* buffer, uint32_t toRead, uint32_t* read) override {
         calls.push_back("Read");
+        if (Cancelled(h)) return false;
         const FakeChunk& c = current_.body[chunk_++];
         if (c.readFails) return Failed(platform::kErrorHttpConnectionError);
         *read = std::min<uint32_t>(toRead, static_cast<uint32_t>(c.data.size())) - c.readShort;
@@ -153,6 +167,11 @@ public:
         return true;
     }
     uint32_t LastError() override { return error_; }
+    // May come from another thread: only the flag is shared.
+    void CancelRequest(platform::HttpHandle h) override {
+        if (h == &request_) cancelled_ = true;
+    }
+    bool WasCancelled() const { return cancelled_; }
 
     std::vector<uint32_t> totals_;
 
@@ -166,9 +185,15 @@ private:
         error_ = code;
         return false;
     }
+    bool Cancelled(platform::HttpHandle h) {
+        if (h != &request_ || !cancelled_) return false;
+        error_ = platform::kErrorHttpOperationCancelled;
+        return true;
+    }
 
     int session_ = 0, connection_ = 0, request_ = 0;
     uint32_t error_ = 0;
+    std::atomic<bool> cancelled_{false};
     size_t chunk_ = 0;
     FakeResponse current_;
 };

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "platform/Sync.h"
 #include "server/MHttpClient.h"
@@ -204,9 +205,15 @@ TEST_F(HttpLoopback, ChallengesWithUnusableSchemesEndTheExchange) {
     EXPECT_TRUE(c.HttpGet(L"/bearer", L"", response));
     EXPECT_EQ(401u, response.status);
     EXPECT_EQ(1u, Seen_().size());
+#ifdef _WIN32
+    // WinHTTP here does not report that scheme, so the challenge ends the exchange as a Bearer one does.
+    EXPECT_TRUE(c.HttpGet(L"/passport", L"", response));
+    EXPECT_EQ(401u, response.status);
+#else
     // The platform here cannot do that scheme, so setting its credentials fails.
     EXPECT_FALSE(c.HttpGet(L"/passport", L"", response));
     EXPECT_EQ(L"WinHttpSetCredentials in case 401 fails!", response.error);
+#endif
     EXPECT_FALSE(c.HttpGet(L"/bare", L"", response));
     EXPECT_EQ(L"WinHttpQueryAuthSchemes in case 401 fails!", response.error);
     EXPECT_EQ(3u, Seen_().size());
@@ -217,6 +224,7 @@ TEST_F(HttpLoopback, OfferedSchemesAreReportedAsBits) {
         res.status = 401;
         res.set_header("WWW-Authenticate", "Digest realm=\"a, b\", nonce=\"n\", qop=\"auth\"");
         res.set_header("WWW-Authenticate", "NTLM, basic realm=x, Negotiate abc==");
+        res.set_header("WWW-Authenticate", "Negotiate abc==");
     });
     IHttpBackend& b = SystemHttpBackend();
     HttpHandle s = b.Open(L"WinHttpClient");
@@ -226,7 +234,12 @@ TEST_F(HttpLoopback, OfferedSchemesAreReportedAsBits) {
     ASSERT_TRUE(b.ReceiveResponse(r));
     uint32_t supported = 0, first = 0, target = 7;
     EXPECT_TRUE(b.QueryAuthSchemes(r, &supported, &first, &target));
+#ifdef _WIN32
+    // WinHTTP reads one challenge per header line: the list in the second line is not taken.
+    EXPECT_EQ(kHttpAuthDigest | kHttpAuthNegotiate, supported);
+#else
     EXPECT_EQ(kHttpAuthDigest | kHttpAuthNtlm | kHttpAuthBasic | kHttpAuthNegotiate, supported);
+#endif
     EXPECT_EQ(kHttpAuthDigest, first);
     EXPECT_EQ(kHttpAuthTargetServer, target);
     EXPECT_TRUE(b.CloseHandle(r));
@@ -253,25 +266,49 @@ TEST_F(HttpLoopback, ProxyFromTheEnvironmentChallengesAndIsAnsweredWhenAProxyUse
     const std::string url = "http://127.0.0.1:" + std::to_string(proxy.port());
     ScopedEnv viaProxy("http_proxy", url.c_str());
 
-    // Without a proxy user no credentials are set: two sends, the second 407 ends it.
-    EXPECT_TRUE(Client(server.port()).HttpGet(L"/ok", L"", response));
+    // Without a proxy user no credentials are set: two sends, the second 407 ends it. (The server is named
+    // apart from the proxy: some WinHTTP versions take a proxy on the server's host for the server itself.)
+    EXPECT_TRUE(Client(server.port(), L"", L"", L"", L"localhost").HttpGet(L"/ok", L"", response));
     EXPECT_EQ(407u, response.status);
     EXPECT_EQ("proxy says no", response.body);
     EXPECT_EQ(2, proxied.load());
-    EXPECT_EQ("http://127.0.0.1:" + std::to_string(server.port()) + "/ok", seenTarget);
+    EXPECT_EQ("http://localhost:" + std::to_string(server.port()) + "/ok", seenTarget);
 
-    EXPECT_TRUE(Client(server.port(), L"", L"", L"puser").HttpGet(L"/ok", L"", response));
+#ifdef _WIN32
+    // WinHTTP sends proxy credentials only in answer to a challenge: the second send meets one more 407,
+    // which the platform answers itself.
+    const int handshake = 1;
+#else
+    const int handshake = 0;
+#endif
+    EXPECT_TRUE(Client(server.port(), L"", L"", L"puser", L"localhost").HttpGet(L"/ok", L"", response));
     EXPECT_EQ(200u, response.status);
     EXPECT_EQ("via proxy", response.body);
-    EXPECT_EQ(4, proxied.load());
+    EXPECT_EQ(4 + handshake, proxied.load());
     EXPECT_TRUE(Seen_().empty());
 
     // Hosts named in no_proxy are reached directly.
     ScopedEnv bypass("no_proxy", "127.0.0.1");
     EXPECT_TRUE(Client(server.port()).HttpGet(L"/ok", L"", response));
     EXPECT_EQ(200u, response.status);
-    EXPECT_EQ(4, proxied.load());
+    EXPECT_EQ(4 + handshake, proxied.load());
     EXPECT_EQ(1u, Seen_().size());
+
+    // A proxy named by the test replaces the environment's, bypass list included; an empty name: none.
+    HttpProxySetting named;
+    named.proxy = url;
+    SetHttpProxyForTesting(&named);
+    EXPECT_TRUE(Client(server.port()).HttpGet(L"/ok", L"", response));
+    EXPECT_EQ(407u, response.status);
+    EXPECT_EQ(6 + handshake, proxied.load());
+    named.proxy.clear();
+    SetHttpProxyForTesting(&named);
+    EXPECT_TRUE(Client(server.port()).HttpGet(L"/ok", L"", response));
+    EXPECT_EQ(200u, response.status);
+    EXPECT_EQ(6 + handshake, proxied.load());
+    HttpProxySetting environment;
+    environment.fromEnvironment = true;
+    SetHttpProxyForTesting(&environment);
 }
 
 TEST_F(HttpLoopback, ServerThatNeverAnswersFailsAfterTheReceiveTimeOut) {
@@ -294,6 +331,39 @@ TEST_F(HttpLoopback, ServerThatNeverAnswersFailsAfterTheReceiveTimeOut) {
     EXPECT_EQ(L"WinHttpReceiveResponse fails!", response.error);
     EXPECT_GE(elapsed, std::chrono::milliseconds(300));
     EXPECT_LT(elapsed, std::chrono::seconds(5));
+}
+
+TEST_F(HttpLoopback, CancelFromAnotherThreadEndsTheWaitAndEveryLaterCall) {
+    platform::MEvent release(true, false);
+    server.server.Get("/silent", [&](const httplib::Request&, httplib::Response& res) {
+        release.Wait(10000);
+        res.set_content("late", "text/plain");
+    });
+    IHttpBackend& b = SystemHttpBackend();
+    HttpHandle s = b.Open(L"WinHttpClient");
+    HttpHandle c = b.Connect(s, L"127.0.0.1", static_cast<uint16_t>(server.port()));
+    HttpHandle r = b.OpenRequest(c, L"GET", L"/silent", kHttpFlagBypassProxyCache);
+    ASSERT_NE(nullptr, r);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        b.CancelRequest(r);
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    const bool ok = b.SendRequest(r, L"", nullptr, 0, 0) && b.ReceiveResponse(r);
+    const uint32_t error = b.LastError();
+    const auto elapsed = std::chrono::steady_clock::now() - t0;
+    canceller.join();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(kErrorHttpOperationCancelled, error);
+    EXPECT_LT(elapsed, std::chrono::seconds(3));
+    uint32_t available = 0;
+    EXPECT_FALSE(b.QueryDataAvailable(r, &available));
+    EXPECT_EQ(kErrorHttpOperationCancelled, b.LastError());
+    EXPECT_TRUE(b.CloseHandle(r));
+    EXPECT_TRUE(b.CloseHandle(c));
+    EXPECT_TRUE(b.CloseHandle(s));
+    release.Set();
+    server.Stop();  // the handler waits on a local of this test
 }
 
 TEST_F(HttpLoopback, BodyStalledHalfwayFailsAfterTheReceiveTimeOutAndKeepsWhatCame) {

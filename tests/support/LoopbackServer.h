@@ -17,6 +17,9 @@ public:
 
     // Binds to 127.0.0.1 on a free port and serves; returns the port (0 when binding failed).
     int Start() {
+        // One request per connection: a connection that the client's platform keeps for reuse would
+        // otherwise hold Stop for the whole keep-alive time.
+        server.set_keep_alive_max_count(1);
         port_ = server.bind_to_any_port("127.0.0.1");
         if (port_ <= 0) return port_ = 0;
         thread_ = std::thread([this] { server.listen_after_bind(); });
@@ -48,17 +51,23 @@ public:
         const char* old = std::getenv(name);
         hadOld_ = old != nullptr;
         if (old) old_ = old;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
+        Put(name, value);
     }
-    ~ScopedEnv() {
-        if (hadOld_) setenv(name_.c_str(), old_.c_str(), 1);
-        else unsetenv(name_.c_str());
-    }
+    ~ScopedEnv() { Put(name_.c_str(), hadOld_ ? old_.c_str() : nullptr); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
+    static void Put(const char* name, const char* value) {
+#ifdef _WIN32
+        // An empty value removes the variable, from the process's environment as well.
+        _putenv_s(name, value ? value : "");
+#else
+        if (value) setenv(name, value, 1);
+        else unsetenv(name);
+#endif
+    }
+
     std::string name_;
     std::string old_;
     bool hadOld_ = false;

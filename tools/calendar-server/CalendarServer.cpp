@@ -5,7 +5,11 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "platform/Clock.h"
 
@@ -397,7 +401,11 @@ bool CalendarServer::Persist(std::string* error) {
     if (!f) return *error = "cannot write " + temp, false;
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     ok = std::fflush(f) == 0 && ok;
+#if defined(_WIN32)
+    ok = _commit(_fileno(f)) == 0 && ok;
+#else
     ok = fsync(fileno(f)) == 0 && ok;
+#endif
     ok = std::fclose(f) == 0 && ok;
     if (!ok || std::rename(temp.c_str(), persistPath_.c_str()) != 0) {
         std::remove(temp.c_str());

@@ -74,7 +74,9 @@ public:
         std::vector<std::string> args = {"--plugin", pluginPath,  "--server", url,           "--location",
                                          "1",        "--refresh", "10",       "--lookahead", "1"};
         args.insert(args.end(), extra.begin(), extra.end());
-        return host_.Start(hostPath, args);
+        if (launcher.empty()) return host_.Start(hostPath, args);
+        args.insert(args.begin(), hostPath);
+        return host_.Start(launcher, args);
     }
 
     // Collects event lines until `done` holds for the events so far or the time is up.
@@ -119,6 +121,9 @@ public:
 
     std::string url;
     std::vector<nlohmann::json> events;
+    // A program that runs the host (its path, then the host's arguments follow), such as the one that
+    // runs the Windows host under Wine; empty to run the host directly.
+    std::string launcher;
 
 private:
     platform::ChildProcess server_;

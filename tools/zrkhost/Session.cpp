@@ -1,7 +1,5 @@
 #include "Session.h"
 
-#include <unistd.h>
-
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -187,15 +185,7 @@ int Session::Run(std::istream& input, const std::string& settingsText, ZrkEntryP
 }  // namespace
 
 std::string DefaultPluginPath() {
-    std::string dir = ".";
-    char buffer[4096];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n > 0) {
-        std::string self(buffer, size_t(n));
-        size_t slash = self.rfind('/');
-        if (slash != std::string::npos) dir = self.substr(0, slash == 0 ? 1 : slash);
-    }
-    return dir + "/libVeltranoCalendar.so";
+    return platform::RunningProgramFolder() + "/" + platform::SharedLibraryFileName("VeltranoCalendar");
 }
 
 int RunSession(const Options& options, std::istream& input, EventLog& log) {

@@ -15,7 +15,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitPlugin = 1;  // the plug-in could not be loaded or would not make its device
 constexpr int kExitUsage = 2;   // bad command line, host file or settings file
 
-// The default plug-in: libVeltranoCalendar.so beside the running binary.
+// The default plug-in: the library (libVeltranoCalendar.so, VeltranoCalendar.dll) beside the running binary.
 std::string DefaultPluginPath();
 
 // Runs everything; returns the exit code.

@@ -29,6 +29,14 @@ ChildProcess::~ChildProcess() {
     CloseFd(outFd_);
 }
 
+bool ChildProcess::Ended() const {
+    return outFd_ < 0;
+}
+
+bool ChildProcess::Running() const {
+    return pid_ > 0;
+}
+
 bool ChildProcess::Start(const std::string& path, const std::vector<std::string>& args, bool keepStderr) {
     if (pid_ > 0) return false;
     // A reader that is gone must not end the caller.

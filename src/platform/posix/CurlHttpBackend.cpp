@@ -1,12 +1,14 @@
 // The HTTP backend on POSIX: each send runs one libcurl transfer to its end and keeps the final response
 // (status line, raw header block, body) for the queries and reads that follow, as the platform's request
 // handle does. The proxy comes from the environment (http_proxy, no_proxy), as libcurl reads it.
+// A transfer runs on a multi handle of its own, so that a cancel from another thread can wake its wait.
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -166,6 +168,12 @@ struct Request : Handle {
     std::string body;
     size_t bodyRead = 0;
     uint32_t bodyError = 0;  // why the body ended early; 0 when it arrived whole
+
+    // Set by CancelRequest from any thread; every call on the request fails from then on.
+    std::atomic<bool> cancelled{false};
+    // The running transfer's multi handle, for CancelRequest to wake; null between transfers.
+    std::mutex wakeLock;
+    CURLM* multi = nullptr;
 
     void ResetOutcome() {
         sent = received = headersComplete = false;
@@ -472,6 +480,15 @@ public:
 
     uint32_t LastError() override { return t_lastError; }
 
+    void CancelRequest(HttpHandle request) override {
+        Handle* h = static_cast<Handle*>(request);
+        if (!h || h->kind != Kind::kRequest) return;
+        Request* r = static_cast<Request*>(h);
+        r->cancelled.store(true);
+        std::lock_guard<std::mutex> guard(r->wakeLock);
+        if (r->multi) curl_multi_wakeup(r->multi);
+    }
+
 private:
     static constexpr size_t kChunk = 64 * 1024;
 
@@ -484,6 +501,10 @@ private:
         Handle* h = static_cast<Handle*>(handle);
         if (h->kind != kind) {
             Fail(kErrorHttpIncorrectHandleType);
+            return nullptr;
+        }
+        if (kind == Kind::kRequest && static_cast<Request*>(h)->cancelled.load()) {
+            Fail(kErrorHttpOperationCancelled);
             return nullptr;
         }
         return static_cast<T*>(h);
@@ -595,6 +616,13 @@ private:
         curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
         curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        // A proxy named by a test replaces the environment's (an empty name: none).
+        HttpProxySetting given;
+        if (CurrentHttpProxyForTesting(&given) && !given.fromEnvironment) {
+            std::replace(given.bypass.begin(), given.bypass.end(), ';', ',');
+            curl_easy_setopt(curl, CURLOPT_PROXY, given.proxy.c_str());
+            curl_easy_setopt(curl, CURLOPT_NOPROXY, given.bypass.c_str());
+        }
 
         const bool isGet = r.method == "GET";
         const bool isHead = r.method == "HEAD";
@@ -620,9 +648,10 @@ private:
             curl_easy_setopt(curl, CURLOPT_PROXYPASSWORD, r.proxyPassword.c_str());
         }
 
-        const CURLcode rc = curl_easy_perform(curl);
+        const CURLcode rc = RunTransfer(curl, r);
         curl_easy_cleanup(curl);
         curl_slist_free_all(list);
+        if (r.cancelled.load()) return Fail(kErrorHttpOperationCancelled);
 
         uint32_t error = 0;
         if (t.outOfMemory) error = kErrorNotEnoughMemory;
@@ -642,6 +671,54 @@ private:
         r.sent = true;
         r.receiveError = error ? error : kErrorHttpInvalidServerResponse;
         return true;
+    }
+
+    // The transfer to its end, or until CancelRequest wakes the wait: a cancel takes effect at once,
+    // whatever the peer does. libcurl's own time-outs and the stall check run as with a plain perform.
+    static CURLcode RunTransfer(CURL* curl, Request& r) {
+        CURLM* multi = curl_multi_init();
+        if (!multi) return CURLE_OUT_OF_MEMORY;
+        if (curl_multi_add_handle(multi, curl) != CURLM_OK) {
+            curl_multi_cleanup(multi);
+            return CURLE_OUT_OF_MEMORY;
+        }
+        {
+            std::lock_guard<std::mutex> guard(r.wakeLock);
+            r.multi = multi;
+        }
+        CURLcode rc = CURLE_OK;
+        for (;;) {
+            if (r.cancelled.load()) {
+                rc = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+            int running = 0;
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                rc = CURLE_OUT_OF_MEMORY;
+                break;
+            }
+            if (running == 0) {
+                int queued = 0;
+                rc = CURLE_GOT_NOTHING;
+                while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+                    if (message->msg == CURLMSG_DONE) rc = message->data.result;
+                }
+                break;
+            }
+            // The wait ends at activity, at libcurl's next timer or at a wake-up; the stall check runs
+            // at least once a second.
+            if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+                rc = CURLE_OUT_OF_MEMORY;
+                break;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> guard(r.wakeLock);
+            r.multi = nullptr;
+        }
+        curl_multi_remove_handle(multi, curl);
+        curl_multi_cleanup(multi);
+        return rc;
     }
 
     bool globalOk_ = false;

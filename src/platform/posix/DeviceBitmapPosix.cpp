@@ -31,6 +31,15 @@ ZrkBitmapHandle LoadMapped3DBitmap(ModuleHandle module, int id) {
     return bitmap;
 }
 
+bool ReadBitmap(ZrkBitmapHandle bitmap, PixelBlock* out) {
+    if (bitmap == nullptr || out == nullptr) return false;
+    out->width = bitmap->width;
+    out->height = bitmap->height;
+    out->stride = bitmap->stride;
+    out->bits.assign(bitmap->bits, bitmap->bits + static_cast<size_t>(bitmap->stride) * bitmap->height);
+    return true;
+}
+
 void DeleteBitmap(ZrkBitmapHandle bitmap) {
     if (bitmap == nullptr) return;
     delete[] bitmap->bits;

@@ -12,6 +12,10 @@
 
 namespace platform {
 
+void PrepareStandardStreams() {
+    signal(SIGPIPE, SIG_IGN);
+}
+
 using posix::CloseFd;
 
 ProcessResult RunProcess(const std::string& path, const std::vector<std::string>& args,

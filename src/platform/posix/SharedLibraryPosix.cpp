@@ -1,8 +1,23 @@
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include "platform/SharedLibrary.h"
 
 namespace platform {
+
+std::string RunningProgramFolder() {
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return ".";
+    const std::string self(buffer, static_cast<size_t>(n));
+    const size_t slash = self.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return self.substr(0, slash == 0 ? 1 : slash);
+}
+
+std::string SharedLibraryFileName(const std::string& name) {
+    return "lib" + name + ".so";
+}
 
 SharedLibrary::SharedLibrary(const std::string& path) {
     Open(path);

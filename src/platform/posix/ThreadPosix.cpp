@@ -340,6 +340,10 @@ bool ThreadResume(const ThreadRef& thread, int* previousCount) {
     return true;
 }
 
+bool ThreadTerminate(const ThreadRef&) {
+    return false;
+}
+
 // The scheduler has no dynamic boost to switch: "disabled" is always the truth and the only wish that can
 // be met.
 bool ThreadSetPriorityBoost(const ThreadRef& thread, bool enable) {

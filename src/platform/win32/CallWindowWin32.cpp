@@ -1,0 +1,185 @@
+// The call window on Windows: a hidden window of the class "MThreadWindow" on a thread of its own, whose
+// message loop runs the marshalled calls (message 0x8FFF: lParam the function, wParam its argument). When
+// the last user leaves, 0x8FFE asks the window to go; it does so only if no user came back meanwhile, and
+// its thread then ends. The thread is collected by the users' own ends (CallWindowSettlePendingEnd), never
+// by a static destructor: a thread waited for while the library unloads would hang the loader.
+#include <windows.h>
+
+#include <mutex>
+
+#include "platform/CallWindow.h"
+
+namespace platform {
+namespace {
+
+constexpr UINT kMessageLastUserGone = 0x8FFE;
+constexpr UINT kMessageCall = 0x8FFF;
+const char kClassName[] = "MThreadWindow";
+
+// Serialises the starts, so that one window thread at most is being created or ended at a time.
+std::mutex g_startMutex;
+// Guards the fields below; the window procedure takes it too.
+std::mutex g_mutex;
+int g_users = 0;
+HWND g_window = nullptr;
+HANDLE g_thread = nullptr;
+DWORD g_threadId = 0;
+bool g_endPending = false;
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case kMessageCall:
+            return reinterpret_cast<CallWindowFunction>(lParam)(reinterpret_cast<void*>(wParam));
+        case kMessageLastUserGone: {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            if (g_users == 0 && g_window == window) {
+                g_window = nullptr;
+                DestroyWindow(window);
+            }
+            return 0;
+        }
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+// Registers the class on the host program's module; a class of that name left with another window
+// procedure (a previous copy of the library) is replaced.
+bool RegisterWindowClass(HINSTANCE instance) {
+    WNDCLASSEXA existing{};
+    existing.cbSize = sizeof existing;
+    if (GetClassInfoExA(instance, kClassName, &existing)) {
+        if (existing.lpfnWndProc == WindowProc) return true;
+        UnregisterClassA(kClassName, instance);
+    }
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = instance;
+    wc.lpszClassName = kClassName;
+    return RegisterClassExA(&wc) != 0;
+}
+
+struct StartInfo {
+    HANDLE ready;
+    HWND window;
+};
+
+DWORD WINAPI WindowThread(LPVOID argument) {
+    StartInfo* start = static_cast<StartInfo*>(argument);
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    HWND window = nullptr;
+    if (RegisterWindowClass(instance)) {
+        window = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    }
+    start->window = window;
+    SetEvent(start->ready);
+    if (window == nullptr) return 1;
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+    // The procedure belongs to this library: the class must not outlive the window.
+    UnregisterClassA(kClassName, instance);
+    return 0;
+}
+
+// Waits for an ended (or ending) window thread and forgets it. Called with g_startMutex held.
+void CollectThread(DWORD milliseconds) {
+    HANDLE thread;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_window != nullptr || g_thread == nullptr) return;
+        thread = g_thread;
+    }
+    if (WaitForSingleObject(thread, milliseconds) != WAIT_OBJECT_0) return;
+    CloseHandle(thread);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_thread == thread) {
+        g_thread = nullptr;
+        g_threadId = 0;
+        g_endPending = false;
+    }
+}
+
+}  // namespace
+
+void CallWindowAddUser() {
+    std::lock_guard<std::mutex> start(g_startMutex);
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        ++g_users;
+        // A window still standing keeps serving: its pending end sees the new user and stays.
+        if (g_window != nullptr) return;
+    }
+    // The previous window is gone; its thread is only a return away.
+    CollectThread(INFINITE);
+    StartInfo info{CreateEventA(nullptr, TRUE, FALSE, nullptr), nullptr};
+    if (info.ready == nullptr) return;
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, WindowThread, &info, 0, &id);
+    if (thread != nullptr) {
+        WaitForSingleObject(info.ready, INFINITE);
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_thread = thread;
+        g_threadId = id;
+        g_window = info.window;
+        g_endPending = false;
+        // Every user left while the window was being made.
+        if (g_window != nullptr && g_users == 0) {
+            g_endPending = true;
+            PostMessageA(g_window, kMessageLastUserGone, 0, 0);
+        }
+    }
+    CloseHandle(info.ready);
+}
+
+void CallWindowRemoveUser() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_users > 0) --g_users;
+    if (g_users != 0 || g_window == nullptr) return;
+    g_endPending = true;
+    PostMessageA(g_window, kMessageLastUserGone, 0, 0);
+}
+
+bool CallWindowCall(CallWindowFunction function, void* argument, int* result) {
+    HWND window;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        window = g_window;
+        if (window == nullptr) return false;
+        if (GetCurrentThreadId() == g_threadId) window = nullptr;
+    }
+    if (window == nullptr) {
+        *result = function(argument);
+        return true;
+    }
+    // A window destroyed meanwhile answers 0, as a window that is gone does.
+    *result = static_cast<int>(SendMessageA(window, kMessageCall, reinterpret_cast<WPARAM>(argument),
+                                            reinterpret_cast<LPARAM>(function)));
+    return true;
+}
+
+bool CallWindowIsCurrent() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_window != nullptr && GetCurrentThreadId() == g_threadId;
+}
+
+bool CallWindowExists() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_window != nullptr;
+}
+
+void CallWindowSettlePendingEnd(uint32_t milliseconds) {
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (!g_endPending || GetCurrentThreadId() == g_threadId) return;
+    }
+    std::lock_guard<std::mutex> start(g_startMutex);
+    CollectThread(milliseconds);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_endPending = false;
+}
+
+}  // namespace platform

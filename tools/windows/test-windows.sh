@@ -1,0 +1,36 @@
+#!/bin/sh
+# The Windows step of `make test`: the Windows test programs under Wine, the exports of both DLLs, and
+# zrkhost.exe with the 64-bit DLL against the Linux calendar-server (the debug build's end-to-end test and a
+# short lateness run drive them). Wine keeps its prefix under build/ and one server for the whole step.
+#
+#   tools/windows/test-windows.sh            (from the repository's root, after the builds)
+set -eu
+root=$(pwd)
+export WINEPREFIX="$root/build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+jobs=${JOBS:-2}
+started=$(date +%s)
+
+[ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+
+echo "== exports of both DLLs"
+for dll in build/windows/bin/VeltranoCalendar.dll build/windows-x86/bin/VeltranoCalendar.dll; do
+  sh tools/windows/check-exports.sh "$dll"
+done
+
+echo "== Windows test programs under Wine"
+ctest --preset windows -j "$jobs"
+
+echo "== zrkhost.exe and the DLL against calendar-server"
+ZRK_E2E_LAUNCHER="$root/tools/windows/wine-run.sh" \
+ZRK_E2E_ZRKHOST="$root/build/windows/bin/zrkhost.exe" \
+ZRK_E2E_PLUGIN="$root/build/windows/bin/VeltranoCalendar.dll" \
+  build/debug/tests/test_e2e --gtest_brief=1
+
+echo "== firing lateness of the DLL under Wine (short run; make bench-windows for the full one)"
+build/debug/bench/bench_show_lateness --actions 20 --idle 10 \
+  --launcher "$root/tools/windows/wine-run.sh" --zrkhost "$root/build/windows/bin/zrkhost.exe" \
+  --plugin "$root/build/windows/bin/VeltranoCalendar.dll"
+
+echo "== Windows step took $(( $(date +%s) - started )) s"
