@@ -20,7 +20,11 @@ function(zrk_dialog_template target)
     DEPENDS ${_input} ${ZRK_DIALOG_TEMPLATE_SCRIPT}
     COMMENT "Writing the setup dialog's template from its layout"
     VERBATIM)
+  # The target may live in another directory, which sees the script only through a target of this one.
+  add_custom_target(${target}_dialog_template DEPENDS ${_output})
   target_sources(${target} PRIVATE ${_output})
+  set_source_files_properties(${_output} TARGET_DIRECTORY ${target} PROPERTIES GENERATED TRUE)
+  add_dependencies(${target} ${target}_dialog_template)
 endfunction()
 
 if(NOT CMAKE_SCRIPT_MODE_FILE)

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+// The platform's macro would rename the drawing context's own DrawText.
+#undef DrawText
 
 #include <map>
 #include <string>

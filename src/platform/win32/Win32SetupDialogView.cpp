@@ -6,6 +6,9 @@
 // After windows.h, which they need.
 #include <commctrl.h>
 #include <uxtheme.h>
+// The platform's macros would rename the portable FindResource and the drawing context's DrawText.
+#undef FindResource
+#undef DrawText
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/Resources.h"
 #include "platform/TextConversion.h"
 #include "platform/win32/GdiDrawContext.h"
 #include "ui/CalendarSetupDialog.h"
@@ -34,10 +38,7 @@ constexpr UINT kScriptPeriodMs = 150;
 
 // The module holding this code, and with it the dialog template.
 HMODULE OwnModuleHandle() {
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&OwnModuleHandle), &module);
-    return module;
+    return static_cast<HMODULE>(platform::OwnModule());
 }
 
 // The up-down controls are common controls: their class exists only once registered.
