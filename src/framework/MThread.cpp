@@ -88,16 +88,19 @@ bool MThread::Stop(bool terminate) {
     if (!handle) return false;
     stopRequested_ = true;
     if (!terminate) return true;
-    // Forced: the body never reaches its end, so what it would have done there is done here.
-    if (!platform::ThreadTerminate(handle)) return false;
-    EndWindowUse();
-    platform::MLock lock(state_);
-    if (handle_ == handle) {
+    {
+        // Under the lock the thread cannot be inside its own end, which takes it: it is ended either
+        // before that or not at all.
+        platform::MLock lock(state_);
+        if (handle_ != handle) return true;  // it ended by itself meanwhile
+        if (!platform::ThreadTerminate(handle)) return false;
+        // The body never reaches its end, so what it would have done there is done here.
         handle_.reset();
         threadId_ = 0;
         suspended_ = false;
         running_ = false;
     }
+    EndWindowUse();
     return true;
 }
 

@@ -72,14 +72,14 @@ MZRKDeviceBase::~MZRKDeviceBase() {
     delete[] name_;
 }
 
-void MZRKDeviceBase::SetName(const char* name) {
+void ZRK_CALL MZRKDeviceBase::SetName(const char* name) {
     // Copy first: `name` may be the device's own name.
     char* copy = CopyText(name);
     delete[] name_;
     name_ = copy;
 }
 
-const char* MZRKDeviceBase::GetName() {
+const char* ZRK_CALL MZRKDeviceBase::GetName() {
     return name_ ? name_ : "";
 }
 

@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "zrk/ZrkTypes.h"
+
 class MZRKDeviceBase {
 public:
     // ReadDeviceData results besides 0 (read).
@@ -18,10 +20,12 @@ public:
     // Unregisters the device.
     virtual ~MZRKDeviceBase();
 
-    // Keeps a copy of `name`; null leaves the device without a name.
-    virtual void SetName(const char* name);
+    // Keeps a copy of `name`; null leaves the device without a name. These two take the host's calling
+    // convention: a device answers the host's SetName and GetName with them, and one function cannot
+    // override two conventions (the 32-bit build tells them apart).
+    virtual void ZRK_CALL SetName(const char* name);
     // The name, or an empty text when there is none.
-    virtual const char* GetName();
+    virtual const char* ZRK_CALL GetName();
     virtual int GetInstanceNumber();
     virtual void SetRunning(bool running);
     virtual bool IsRunning();

@@ -2,6 +2,19 @@
 
 #include "platform/ChildProcess.h"
 
+#if defined(_WIN32)
+// The line-by-line talk is exercised with zrkhost.exe (tests/zrkhost).
+TEST(ChildProcess, TerminateEndsAProgramAndAMissingProgramDoesNotStart) {
+    platform::ChildProcess waiting;
+    ASSERT_TRUE(waiting.Start("cmd.exe", {"/c", "pause"}));  // waits on its input, which stays open
+    EXPECT_TRUE(waiting.Running());
+    waiting.Terminate();
+    EXPECT_EQ(waiting.Wait(5000), -1);
+    EXPECT_FALSE(waiting.Running());
+    platform::ChildProcess missing;
+    EXPECT_FALSE(missing.Start("Z:\\nonexistent\\program.exe", {}));
+}
+#else
 TEST(ChildProcess, TalksLineByLineWaitsAtMostTheTimeGivenAndSeesTheEnd) {
     platform::ChildProcess cat;
     ASSERT_TRUE(cat.Start("/bin/cat", {}));
@@ -34,3 +47,4 @@ TEST(ChildProcess, TerminateEndsAProgramAndAMissingProgramEndsAt127) {
     ASSERT_TRUE(missing.Start("/nonexistent/program", {}));
     EXPECT_EQ(missing.Wait(5000), 127);
 }
+#endif

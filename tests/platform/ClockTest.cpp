@@ -10,7 +10,13 @@ namespace {
 CalendarTime Cal(uint16_t y, uint16_t mo, uint16_t d, uint16_t h = 0, uint16_t mi = 0, uint16_t s = 0,
                  uint16_t ms = 0) {
     CalendarTime t;
-    t.year = y; t.month = mo; t.day = d; t.hour = h; t.minute = mi; t.second = s; t.milliseconds = ms;
+    t.year = y;
+    t.month = mo;
+    t.day = d;
+    t.hour = h;
+    t.minute = mi;
+    t.second = s;
+    t.milliseconds = ms;
     return t;
 }
 
@@ -29,9 +35,9 @@ TEST(Clock, KnownInstants) {
 
 TEST(Clock, RoundTripAcrossTheRangeKeepsEveryFieldAndWeekday) {
     // Sample days across 1601..9999, including leap days and century years.
-    const CalendarTime samples[] = {Cal(1601, 1, 1),          Cal(1700, 2, 28, 23, 59, 59, 999),
-                                    Cal(1900, 3, 1),          Cal(2000, 2, 29, 12),
-                                    Cal(2024, 12, 31, 1, 2, 3), Cal(9999, 12, 31, 23, 59, 59, 999)};
+    const CalendarTime samples[] = {
+        Cal(1601, 1, 1),      Cal(1700, 2, 28, 23, 59, 59, 999), Cal(1900, 3, 1),
+        Cal(2000, 2, 29, 12), Cal(2024, 12, 31, 1, 2, 3),        Cal(9999, 12, 31, 23, 59, 59, 999)};
     for (const CalendarTime& t : samples) {
         uint64_t v = 0;
         ASSERT_TRUE(platform::CalendarToInstant(t, &v));

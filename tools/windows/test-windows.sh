@@ -15,7 +15,8 @@ jobs=${JOBS:-2}
 started=$(date +%s)
 
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
-wineserver -p
+# A server already running for this prefix is used as it is.
+wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 echo "== exports of both DLLs"
@@ -36,7 +37,7 @@ echo "== the setup dialog of the DLL under Wine on a virtual display (a Wine pre
 ZRK_WINDOWS_BIN="$root/build/windows/bin" \
   build/debug/tests/test_setupdialog --gtest_filter='Win32SetupDialogWindow.*' --gtest_brief=1
 
-echo "== firing lateness of the DLL under Wine (short run; make bench-windows for the full one)"
+echo "== firing lateness of the DLL under Wine (a short run: more actions and idle time with --actions, --idle)"
 build/debug/bench/bench_show_lateness --actions 20 --idle 10 \
   --launcher "$root/tools/windows/wine-run.sh" --zrkhost "$root/build/windows/bin/zrkhost.exe" \
   --plugin "$root/build/windows/bin/VeltranoCalendar.dll"

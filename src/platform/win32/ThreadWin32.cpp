@@ -148,6 +148,8 @@ bool ThreadTerminate(const ThreadRef& thread) {
     DWORD code = 0;
     if (!GetExitCodeThread(thread->thread, &code)) return false;
     if (!TerminateThread(thread->thread, code)) return false;
+    // The termination completes asynchronously; once the handle is signalled no code of ours runs on it.
+    WaitForSingleObject(thread->thread, 5000);
     // Gone for good: whatever suspension was recorded ended with it.
     std::lock_guard<std::mutex> lock(thread->mutex);
     thread->suspended = false;
