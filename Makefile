@@ -13,6 +13,8 @@ FUZZ_TEST_SECONDS ?= 4
 # Seconds of `make soak`, and of the short soak in `make test`.
 SOAK_SECONDS ?= 600
 SOAK_TEST_SECONDS ?= 60
+# The Windows setup dialog's window tests keep their captures as PNG files.
+PACKAGES += imagemagick
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps build test bench demo fuzz build-fuzz test-fuzz soak test-soak clean dist \

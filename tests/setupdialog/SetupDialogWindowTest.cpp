@@ -3,107 +3,21 @@
 // the connection against a calendar server on loopback, picks a location and presses OK or Cancel. The
 // device's saved settings show what the dialog stored; a screenshot is kept beside the test program.
 #include <gtest/gtest.h>
-#include <httplib.h>
 
-#include <cstdlib>
+#include <cstdio>
 #include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "CalendarServer.h"
-#include "platform/Clock.h"
-#include "platform/Process.h"
+#include "WindowTestSupport.h"
 
 namespace {
 
-const char kServerData[] = R"({
-  "locations": [{"location_id": 1, "name": "Zeta", "comment": ""},
-                {"location_id": 2, "name": "Alpha", "comment": ""},
-                {"location_id": 3, "name": "Mid", "comment": ""}],
-  "variables": [],
-  "actions": []
-})";
-
-const char kThemedHost[] = R"({
-  "variables": [{"name": "Volume", "type": "integer", "value": 5}],
-  "groups": [{"name": "Stage", "items": ["Volume"]}, {"name": "Bar", "items": []}],
-  "theme": {"0": "#202830", "1": "#e0e0e0", "5": "#ffffff", "8": "#80a0c0", "11": "#304050", "12": "#5070a0"}
-})";
-
-bool FileExists(const std::string& path) {
-    return std::ifstream(path).good();
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string FindOnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::stringstream dirs(path ? path : "/usr/bin:/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':')) {
-        if (!dir.empty() && FileExists(dir + "/" + program)) return dir + "/" + program;
-    }
-    return std::string();
-}
-
-// The calendar server on 127.0.0.1 at a port of its own choosing, for one test.
-class LoopbackCalendar {
-public:
-    LoopbackCalendar() {
-        std::string error;
-        loaded_ = calendar_.Load(kServerData, platform::LocalInstantNow(), &error);
-        calendar_.Register(server_, nullptr);
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        if (port_ > 0) thread_ = std::thread([this] { server_.listen_after_bind(); });
-    }
-    ~LoopbackCalendar() {
-        server_.stop();
-        if (thread_.joinable()) thread_.join();
-    }
-    bool Ready() const { return loaded_ && port_ > 0; }
-    nlohmann::json Document() { return calendar_.Document(); }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
-private:
-    calendar_server::CalendarServer calendar_;
-    httplib::Server server_;
-    std::thread thread_;
-    bool loaded_ = false;
-    int port_ = -1;
-};
-
-struct HostOutput {
-    platform::ProcessResult process;
-    std::vector<nlohmann::json> events;
-
-    int ResultOf(const std::string& call) const {
-        for (const auto& e : events) {
-            if (e.value("what", "") == "result" && e.value("call", "") == call) return e.value("code", -99);
-        }
-        return -99;
-    }
-    // The attributes of the "Setup" element of the settings that "save" printed.
-    std::string Setting(const std::string& name) const {
-        for (const auto& e : events) {
-            if (e.value("what", "") != "settings") continue;
-            const std::string text = e.value("text", "");
-            const std::string key = " " + name + "=\"";
-            const size_t at = text.find(key);
-            if (at == std::string::npos) return "<missing>";
-            const size_t start = at + key.size();
-            return text.substr(start, text.find('"', start) - start);
-        }
-        return "<no settings>";
-    }
-};
+using dialog_test::FindOnPath;
+using dialog_test::HostOutput;
+using dialog_test::kThemedHost;
+using dialog_test::LoopbackCalendar;
+using dialog_test::ReadFile;
 
 class SetupDialogWindow : public ::testing::Test {
 protected:
@@ -160,15 +74,7 @@ protected:
         }
         args.insert(args.end(), {ZRKHOST_PATH, "--plugin", ZRK_PLUGIN_PATH, "--host", hostFile, "--server",
                                  serverUrl, "--location", "1", "--refresh", "10", "--lookahead", "1"});
-        HostOutput out;
-        out.process = platform::RunProcess("/usr/bin/env", args, input, 60000);
-        std::stringstream lines(out.process.out);
-        std::string line;
-        while (std::getline(lines, line)) {
-            nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
-            if (event.is_object()) out.events.push_back(event);
-        }
-        return out;
+        return HostOutput(platform::RunProcess("/usr/bin/env", args, input, 60000));
     }
 
     std::string xvfbRun_;
@@ -251,11 +157,7 @@ TEST_F(SetupDialogWindow, VerifyPickAndOkStoreTheSettings) {
     // Sync mirrored the picked host group into the picked location.
     EXPECT_NE(tested.find("1008: Sync Success\n"), std::string::npos) << tested;
     EXPECT_NE(shown.find("1004: [0] Bar| Stage|\n"), std::string::npos) << shown;
-    bool mirrored = false;
-    for (const auto& v : server.Document().value("variables", nlohmann::json::array())) {
-        if (v.value("name", "") == "Volume" && v.value("location_id", 0) == 2) mirrored = true;
-    }
-    EXPECT_TRUE(mirrored) << server.Document().dump();
+    EXPECT_TRUE(server.HasVariable("Volume", 2)) << server.Document().dump();
 
     const std::string png = ReadFile(shot);
     ASSERT_GT(png.size(), 8u) << "no screenshot at " << shot;

@@ -1,12 +1,16 @@
 #!/bin/sh
 # The Windows step of `make test`: the Windows test programs under Wine, the exports of both DLLs, and
-# zrkhost.exe with the 64-bit DLL against the Linux calendar-server (the debug build's end-to-end test and a
-# short lateness run drive them). Wine keeps its prefix under build/ and one server for the whole step.
+# zrkhost.exe with the 64-bit DLL against the Linux calendar-server (the debug build's end-to-end test, the
+# setup dialog's window tests and a short lateness run drive them). Wine keeps its prefix under build/ and
+# one server for the whole step.
 #
 #   tools/windows/test-windows.sh            (from the repository's root, after the builds)
 set -eu
 root=$(pwd)
 export WINEPREFIX="$root/build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# No display for this prefix: a device's Configure in the test programs then answers as cancelled instead of
+# waiting for a user at a modal dialog; the setup dialog's window tests bring a virtual display of their own.
+unset DISPLAY WAYLAND_DISPLAY
 jobs=${JOBS:-2}
 started=$(date +%s)
 
@@ -28,6 +32,10 @@ ZRK_E2E_LAUNCHER="$root/tools/windows/wine-run.sh" \
 ZRK_E2E_ZRKHOST="$root/build/windows/bin/zrkhost.exe" \
 ZRK_E2E_PLUGIN="$root/build/windows/bin/VeltranoCalendar.dll" \
   build/debug/tests/test_e2e --gtest_brief=1
+
+echo "== the setup dialog of the DLL under Wine on a virtual display (a Wine prefix of its own)"
+ZRK_WINDOWS_BIN="$root/build/windows/bin" \
+  build/debug/tests/test_setupdialog --gtest_filter='Win32SetupDialogWindow.*' --gtest_brief=1
 
 echo "== firing lateness of the DLL under Wine (a short run: more actions and idle time with --actions, --idle)"
 build/debug/bench/bench_show_lateness --actions 20 --idle 10 \
