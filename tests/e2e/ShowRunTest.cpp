@@ -1,11 +1,14 @@
 // The whole chain: calendar-server serves a calendar planned a few seconds ahead, zrkhost runs the real
 // plug-in, and the tasks, variable sets and status variables the host sees are checked.
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "ShowRun.h"
 
@@ -144,4 +147,46 @@ TEST(ShowRun, ActionsFireOnceOnTimeThroughTheHostAndTheStatusVariablesFollow) {
     EXPECT_TRUE(refreshed[0].contains("hundredths"));
 }
 
-#endif  // PLUGIN_PATH
+// "Sync DB" with the name of a host group, as a host cue sends it after a restart: the group's variables
+// reach the server through the plug-in's own transport.
+TEST(ShowRun, SyncDbNamingAHostGroupMirrorsItsVariablesIntoTheServer) {
+    json data = json::object();
+    data["locations"] = json::array({json::object({{"location_id", 1}, {"name", "Hall"}})});
+    data["actions"] = json::array();
+    json hostFile = json::object();
+    hostFile["variables"] =
+        json::array({json::object({{"name", "Volume"}, {"type", "integer"}, {"value", 5}}),
+                     json::object({{"name", "Title"}, {"type", "string"}, {"value", "Opening"}})});
+    hostFile["groups"] = json::array({json::object({{"name", "Stage"}, {"items", {"Volume", "Title"}}})});
+    const std::string dataPath = TempPath("sync-calendar.json");
+    const std::string hostPath = TempPath("sync-host.json");
+    ASSERT_TRUE(showrun::WriteFile(dataPath, data.dump()));
+    ASSERT_TRUE(showrun::WriteFile(hostPath, hostFile.dump()));
+
+    showrun::ShowRun run;
+    ASSERT_TRUE(run.StartServer(CALENDAR_SERVER_PATH, dataPath));
+    run.launcher = FromEnvironment("ZRK_E2E_LAUNCHER", "");
+    ASSERT_TRUE(run.StartHost(FromEnvironment("ZRK_E2E_ZRKHOST", ZRKHOST_PATH),
+                              FromEnvironment("ZRK_E2E_PLUGIN", PLUGIN_PATH), {"--host", hostPath}));
+    ASSERT_TRUE(run.Command("sync Stage"));
+    httplib::Client server(run.url);
+    std::vector<std::string> names;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (names.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        names.clear();
+        if (auto answer = server.Get("/apiv1/variable?locationid=1")) {
+            const json document = json::parse(answer->body, nullptr, false);
+            if (document.is_object() && document["variables"].is_array()) {
+                for (const json& v : document["variables"]) names.push_back(v.value("name", ""));
+            }
+        }
+    }
+    EXPECT_EQ(run.Stop(), 0);
+    std::remove(dataPath.c_str());
+    std::remove(hostPath.c_str());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Title", "Volume"}));
+}
+
+#endif
