@@ -42,8 +42,6 @@ json Action(const std::string& macro, int kind, const std::string& value, uint64
                          {"date", showrun::DateText(date)}});
 }
 
-// The run may take another host and plug-in (the Windows ones, through a launcher that runs them under
-// Wine): ZRK_E2E_ZRKHOST, ZRK_E2E_PLUGIN, ZRK_E2E_LAUNCHER.
 std::string FromEnvironment(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : fallback;
@@ -54,6 +52,29 @@ std::vector<std::string> StatusValues(const std::vector<json>& events, const std
     for (const json& e : Of(events, "status", name)) out.push_back(e.value("value", ""));
     return out;
 }
+
+// The calendar and the host file written under `tag`, calendar-server and zrkhost started on them; the
+// host may be another one (the Windows one, through a launcher that runs it under Wine):
+// ZRK_E2E_ZRKHOST, ZRK_E2E_PLUGIN, ZRK_E2E_LAUNCHER. The files are removed when the run ends.
+struct Show {
+    Show(const std::string& tag, const json& data, const json& hostFile)
+        : dataPath(TempPath(tag + "calendar.json")), hostPath(TempPath(tag + "host.json")) {
+        started = showrun::WriteFile(dataPath, data.dump()) &&
+                  showrun::WriteFile(hostPath, hostFile.dump()) &&
+                  run.StartServer(CALENDAR_SERVER_PATH, dataPath);
+        run.launcher = FromEnvironment("ZRK_E2E_LAUNCHER", "");
+        started =
+            started && run.StartHost(FromEnvironment("ZRK_E2E_ZRKHOST", ZRKHOST_PATH),
+                                     FromEnvironment("ZRK_E2E_PLUGIN", PLUGIN_PATH), {"--host", hostPath});
+    }
+    ~Show() {
+        std::remove(dataPath.c_str());
+        std::remove(hostPath.c_str());
+    }
+    std::string dataPath, hostPath;
+    showrun::ShowRun run;
+    bool started = false;
+};
 
 }  // namespace
 
@@ -72,24 +93,15 @@ TEST(ShowRun, ActionsFireOnceOnTimeThroughTheHostAndTheStatusVariablesFollow) {
     hostFile["variables"] =
         json::array({json::object({{"name", "Volume"}, {"type", "integer"}, {"value", 5}}),
                      json::object({{"name", "Title"}, {"type", "string"}, {"value", "Opening"}})});
-    const std::string dataPath = TempPath("calendar.json");
-    const std::string hostPath = TempPath("host.json");
-    ASSERT_TRUE(showrun::WriteFile(dataPath, data.dump()));
-    ASSERT_TRUE(showrun::WriteFile(hostPath, hostFile.dump()));
-
-    showrun::ShowRun run;
-    ASSERT_TRUE(run.StartServer(CALENDAR_SERVER_PATH, dataPath));
-    run.launcher = FromEnvironment("ZRK_E2E_LAUNCHER", "");
-    ASSERT_TRUE(run.StartHost(FromEnvironment("ZRK_E2E_ZRKHOST", ZRKHOST_PATH),
-                              FromEnvironment("ZRK_E2E_PLUGIN", PLUGIN_PATH), {"--host", hostPath}));
+    Show show("", data, hostFile);
+    ASSERT_TRUE(show.started);
+    showrun::ShowRun& run = show.run;
     // Until five actions have shown in "LastEvent" (after the new day's "None"), at most 15 s.
     const bool done = run.CollectUntil(
         [](const std::vector<json>& events) { return Of(events, "status", "LastEvent").size() >= 6; }, 15000);
     // A moment more, so that a second firing would show.
     run.CollectUntil([](const std::vector<json>&) { return false; }, 1500);
     EXPECT_EQ(run.Stop(), 0);
-    std::remove(dataPath.c_str());
-    std::remove(hostPath.c_str());
     ASSERT_TRUE(done) << "the actions did not all fire";
     const std::vector<json>& events = run.events;
 
@@ -158,16 +170,9 @@ TEST(ShowRun, SyncDbNamingAHostGroupMirrorsItsVariablesIntoTheServer) {
         json::array({json::object({{"name", "Volume"}, {"type", "integer"}, {"value", 5}}),
                      json::object({{"name", "Title"}, {"type", "string"}, {"value", "Opening"}})});
     hostFile["groups"] = json::array({json::object({{"name", "Stage"}, {"items", {"Volume", "Title"}}})});
-    const std::string dataPath = TempPath("sync-calendar.json");
-    const std::string hostPath = TempPath("sync-host.json");
-    ASSERT_TRUE(showrun::WriteFile(dataPath, data.dump()));
-    ASSERT_TRUE(showrun::WriteFile(hostPath, hostFile.dump()));
-
-    showrun::ShowRun run;
-    ASSERT_TRUE(run.StartServer(CALENDAR_SERVER_PATH, dataPath));
-    run.launcher = FromEnvironment("ZRK_E2E_LAUNCHER", "");
-    ASSERT_TRUE(run.StartHost(FromEnvironment("ZRK_E2E_ZRKHOST", ZRKHOST_PATH),
-                              FromEnvironment("ZRK_E2E_PLUGIN", PLUGIN_PATH), {"--host", hostPath}));
+    Show show("sync-", data, hostFile);
+    ASSERT_TRUE(show.started);
+    showrun::ShowRun& run = show.run;
     ASSERT_TRUE(run.Command("sync Stage"));
     httplib::Client server(run.url);
     std::vector<std::string> names;
@@ -183,8 +188,6 @@ TEST(ShowRun, SyncDbNamingAHostGroupMirrorsItsVariablesIntoTheServer) {
         }
     }
     EXPECT_EQ(run.Stop(), 0);
-    std::remove(dataPath.c_str());
-    std::remove(hostPath.c_str());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"Title", "Volume"}));
 }
