@@ -25,7 +25,9 @@ for dll in build/windows/bin/VeltranoCalendar.dll build/windows-x86/bin/Veltrano
 done
 
 echo "== Windows test programs under Wine"
-ctest --preset windows -j "$jobs"
+# A program that passed all its tests and then did not end was seen once in about twenty runs under Wine:
+# such a time-out is run again once, and a second one fails the step.
+ctest --preset windows -j "$jobs" --repeat after-timeout:2
 
 echo "== zrkhost.exe and the DLL against calendar-server"
 ZRK_E2E_LAUNCHER="$root/tools/windows/wine-run.sh" \
