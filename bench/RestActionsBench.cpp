@@ -95,7 +95,9 @@ void BM_ExchangeOnly(benchmark::State& state) {
 class MemoryBackend : public platform::IHttpBackend {
 public:
     platform::HttpHandle Open(const std::wstring&) override { return this; }
-    platform::HttpHandle Connect(platform::HttpHandle, const std::wstring&, uint16_t) override { return this; }
+    platform::HttpHandle Connect(platform::HttpHandle, const std::wstring&, uint16_t) override {
+        return this;
+    }
     platform::HttpHandle OpenRequest(platform::HttpHandle, const std::wstring&, const std::wstring&,
                                      uint32_t) override {
         offset_ = 0;
@@ -173,7 +175,8 @@ class MedianReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.aggregate_name == "median") medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+            if (run.aggregate_name == "median")
+                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -221,8 +224,8 @@ int main(int argc, char** argv) {
     const double refresh = reporter.medians["BM_RefreshActions"];
     const double parse = reporter.medians["BM_BareParse"];
     if (refresh > 0 && parse > 0) {
-        std::printf("median RefreshActions %.3f ms, bare parse %.3f ms: ratio %.2f (target <= 1.5)\n", refresh,
-                    parse, refresh / parse);
+        std::printf("median RefreshActions %.3f ms, bare parse %.3f ms: ratio %.2f (target <= 1.5)\n",
+                    refresh, parse, refresh / parse);
     }
     std::printf("peak memory of the whole run (bare parses included): %.1f MiB\n", PeakKilobytes() / 1024.0);
     return 0;

@@ -56,11 +56,11 @@ public:
     // Connection to host and port (0: the scheme's default port). Nothing is sent yet.
     virtual HttpHandle Connect(HttpHandle session, const std::wstring& host, uint16_t port) = 0;
     // Request with method, target (path and query) and kHttpFlag* bits.
-    virtual HttpHandle OpenRequest(HttpHandle connection, const std::wstring& method, const std::wstring& path,
-                                   uint32_t flags) = 0;
+    virtual HttpHandle OpenRequest(HttpHandle connection, const std::wstring& method,
+                                   const std::wstring& path, uint32_t flags) = 0;
     // Credentials for the next send, for one kHttpAuth* scheme and a kHttpAuthTarget*.
-    virtual bool SetCredentials(HttpHandle request, uint32_t target, uint32_t scheme, const std::wstring& user,
-                                const std::wstring& password) = 0;
+    virtual bool SetCredentials(HttpHandle request, uint32_t target, uint32_t scheme,
+                                const std::wstring& user, const std::wstring& password) = 0;
     // Sends the request. headers: additional header lines separated by CR LF, empty for none; the
     // optional data is the entity (optionalLength bytes of totalLength).
     virtual bool SendRequest(HttpHandle request, const std::wstring& headers, const void* optional,

@@ -50,7 +50,8 @@ int32_t ParsePort(const wchar_t* text) {
         value = value * 10 + (*p - L'0');
         if (value > 2147483648LL) value = 2147483648LL;  // enough to saturate either way
     }
-    if (negative) return value >= 2147483648LL ? std::numeric_limits<int32_t>::min() : static_cast<int32_t>(-value);
+    if (negative)
+        return value >= 2147483648LL ? std::numeric_limits<int32_t>::min() : static_cast<int32_t>(-value);
     return value >= 2147483648LL ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(value);
 }
 
@@ -108,9 +109,13 @@ int32_t MCalendarRESTClient::GetPort() {
     return port_;
 }
 
-void MCalendarRESTClient::SetBackend(platform::IHttpBackend* backend) { backend_ = backend; }
+void MCalendarRESTClient::SetBackend(platform::IHttpBackend* backend) {
+    backend_ = backend;
+}
 
-bool MCalendarRESTClient::TestConnection() { return RefreshLocations(); }
+bool MCalendarRESTClient::TestConnection() {
+    return RefreshLocations();
+}
 
 bool MCalendarRESTClient::RefreshLocations() {
     try {
@@ -154,8 +159,8 @@ std::wstring MCalendarRESTClient::ActionsPath(int locationId, int lookaheadDays,
     uint64_t lastInstant = 0;
     platform::CalendarToInstant(last, &lastInstant);
     const uint64_t span = static_cast<uint64_t>(lookaheadDays) * platform::kTicksPerDay;
-    const uint64_t endInstant = span > lastInstant - std::min(localInstant, lastInstant) ? lastInstant
-                                                                                           : localInstant + span;
+    const uint64_t endInstant =
+        span > lastInstant - std::min(localInstant, lastInstant) ? lastInstant : localInstant + span;
     platform::CalendarTime end;
     platform::InstantToCalendar(endInstant, &end);
     return Format(L"/apiv1/calendar/%d/actions?start=%04d-%02d-%02dT00:00:00&end=%04d-%02d-%02dT23:59:59",

@@ -20,10 +20,10 @@
 
 namespace {
 
+using plugin_test::kQuietSettings;
 using plugin_test::TestCallContext;
 using plugin_test::TestHostDevice;
 using plugin_test::TestRootHost;
-using plugin_test::kQuietSettings;
 
 // A calendar server on loopback with one action, "Cue", at a whole second a little ahead. The first
 // request is answered at once; the later ones are held for `holdMs` (or until the test ends) and then

@@ -75,8 +75,8 @@ public:
         calls.push_back("Connect " + Narrow(host) + ":" + std::to_string(port));
         return connectOk ? &connection_ : Fail(platform::kErrorInvalidParameter);
     }
-    platform::HttpHandle OpenRequest(platform::HttpHandle, const std::wstring& method, const std::wstring& path,
-                                     uint32_t flags) override {
+    platform::HttpHandle OpenRequest(platform::HttpHandle, const std::wstring& method,
+                                     const std::wstring& path, uint32_t flags) override {
         char f[16];
         std::snprintf(f, sizeof f, "%#x", flags);
         calls.push_back("OpenRequest " + Narrow(method) + " " + Narrow(path) + " " + f);

@@ -33,7 +33,8 @@ const std::vector<std::string> kClosed = {"Close request", "Close connection", "
 
 TEST(ChooseAuthScheme, PrefersNegotiateThenNtlmPassportDigestAndBasicLast) {
     EXPECT_EQ(kHttpAuthNegotiate, ChooseAuthScheme(0x1F));
-    EXPECT_EQ(kHttpAuthNtlm, ChooseAuthScheme(kHttpAuthNtlm | kHttpAuthPassport | kHttpAuthDigest | kHttpAuthBasic));
+    EXPECT_EQ(kHttpAuthNtlm,
+              ChooseAuthScheme(kHttpAuthNtlm | kHttpAuthPassport | kHttpAuthDigest | kHttpAuthBasic));
     EXPECT_EQ(kHttpAuthPassport, ChooseAuthScheme(kHttpAuthPassport | kHttpAuthDigest | kHttpAuthBasic));
     EXPECT_EQ(kHttpAuthDigest, ChooseAuthScheme(kHttpAuthDigest | kHttpAuthBasic));
     EXPECT_EQ(kHttpAuthBasic, ChooseAuthScheme(kHttpAuthBasic | 0x20));
@@ -51,10 +52,22 @@ TEST_F(Exchange, PlainGetOpensSendsReadsAndClosesInReverseOrder) {
     EXPECT_EQ("{\"locations\":[]}", response.body);
     EXPECT_EQ(L"HTTP/1.1 200 OK\r\nA: b\r\n\r\n", response.headers);
     EXPECT_EQ(L"", response.error);
-    const std::vector<std::string> expected = {
-        "Open WinHttpClient", "Connect calendar:9256", "OpenRequest GET /apiv1/location 0x100", "Send",
-        "Receive", "QueryStatus", "QueryHeaderSize", "QueryHeaders", "Available", "Read", "Available", "Read",
-        "Available", "Close request", "Close connection", "Close session"};
+    const std::vector<std::string> expected = {"Open WinHttpClient",
+                                               "Connect calendar:9256",
+                                               "OpenRequest GET /apiv1/location 0x100",
+                                               "Send",
+                                               "Receive",
+                                               "QueryStatus",
+                                               "QueryHeaderSize",
+                                               "QueryHeaders",
+                                               "Available",
+                                               "Read",
+                                               "Available",
+                                               "Read",
+                                               "Available",
+                                               "Close request",
+                                               "Close connection",
+                                               "Close session"};
     EXPECT_EQ(expected, fake.calls);
     EXPECT_EQ(L"", fake.sentHeaders[0]);
     EXPECT_EQ("", fake.sentBodies[0]);

@@ -53,7 +53,8 @@ protected:
 
     MHttpClient Client(int32_t port, std::wstring serverUser = L"", std::wstring serverPassword = L"",
                        std::wstring proxyUser = L"", std::wstring host = L"127.0.0.1") {
-        return MHttpClient(host, port, false, L"WinHttpClient", proxyUser, L"ppw", serverUser, serverPassword);
+        return MHttpClient(host, port, false, L"WinHttpClient", proxyUser, L"ppw", serverUser,
+                           serverPassword);
     }
     std::vector<Seen> Seen_() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -68,7 +69,9 @@ protected:
     MHttpResponse response;
 };
 
-std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
+std::string Narrow(const std::wstring& w) {
+    return std::string(w.begin(), w.end());
+}
 
 }  // namespace
 
@@ -103,7 +106,8 @@ TEST_F(HttpLoopback, RequestsCarryMethodTargetAgentHeaderLineAndBodyUnchanged) {
     const std::string json = "{\"location_id\":7,\"name\":\"Show\",\"var_type\":2,\"variable_id\":0}";
     EXPECT_TRUE(c.HttpPost(L"/apiv1/variable", L"Content_Type: application/json", json, response));
     EXPECT_EQ(json, response.body);
-    EXPECT_TRUE(c.HttpPut(L"/apiv1/variable", L"Content_Type: application/json", "{\"\xC3\xA9\":1}", response));
+    EXPECT_TRUE(
+        c.HttpPut(L"/apiv1/variable", L"Content_Type: application/json", "{\"\xC3\xA9\":1}", response));
     EXPECT_TRUE(c.HttpDelete(L"/apiv1/variable/12", L"", "", response));
     EXPECT_TRUE(c.HttpGet(L"/ok?date=2024-05-01", L"", response));
 
@@ -370,12 +374,11 @@ TEST_F(HttpLoopback, CancelFromAnotherThreadEndsTheWaitAndEveryLaterCall) {
 TEST_F(HttpLoopback, BodyStalledHalfwayFailsAfterTheReceiveTimeOutAndKeepsWhatCame) {
     platform::MEvent release(true, false);
     server.server.Get("/stall", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content_provider(1000, "text/plain",
-                                 [&](size_t offset, size_t, httplib::DataSink& sink) {
-                                     if (offset == 0) return sink.write("0123456789", 10);
-                                     release.Wait(10000);
-                                     return false;
-                                 });
+        res.set_content_provider(1000, "text/plain", [&](size_t offset, size_t, httplib::DataSink& sink) {
+            if (offset == 0) return sink.write("0123456789", 10);
+            release.Wait(10000);
+            return false;
+        });
     });
     HttpTimeouts shortened;
     shortened.receiveMs = 300;
@@ -392,10 +395,11 @@ TEST_F(HttpLoopback, BodyStalledHalfwayFailsAfterTheReceiveTimeOutAndKeepsWhatCa
 
 TEST_F(HttpLoopback, ConnectionClosedInTheMiddleOfTheBodyKeepsWhatArrivedAndReportsIt) {
     server.server.Get("/cut", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content_provider(1000, "application/json", [](size_t offset, size_t, httplib::DataSink& sink) {
-            if (offset == 0) return sink.write("{\"locations\": [", 15);
-            return false;  // the server gives up and drops the connection
-        });
+        res.set_content_provider(1000, "application/json",
+                                 [](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset == 0) return sink.write("{\"locations\": [", 15);
+                                     return false;  // the server gives up and drops the connection
+                                 });
     });
     EXPECT_TRUE(Client(server.port()).HttpGet(L"/cut", L"", response));
     EXPECT_EQ(200u, response.status);

@@ -19,7 +19,9 @@ protected:
     RestClient() { client.SetBackend(&fake); }
 
     // Queues one answer of the server.
-    void Answer(const std::string& body, uint32_t status = 200) { fake.script.push_back(::Answer(status, body)); }
+    void Answer(const std::string& body, uint32_t status = 200) {
+        fake.script.push_back(::Answer(status, body));
+    }
 
     std::vector<MCalendarEvent*> Events() {
         std::vector<MCalendarEvent*> v;
@@ -126,8 +128,9 @@ TEST_F(RestClient, RefreshActionsAsksForTheClocksToday) {
     client.RefreshActions(5, 1);
     client.RefreshActions(5, 2);
     EXPECT_EQ(1, fake.Count("OpenRequest GET /apiv1/calendar/5/actions?date=2024-12-30 0x100"));
-    EXPECT_EQ(1, fake.Count("OpenRequest GET "
-                            "/apiv1/calendar/5/actions?start=2024-12-30T00:00:00&end=2025-01-01T23:59:59 0x100"));
+    EXPECT_EQ(
+        1, fake.Count("OpenRequest GET "
+                      "/apiv1/calendar/5/actions?start=2024-12-30T00:00:00&end=2025-01-01T23:59:59 0x100"));
 }
 
 TEST_F(RestClient, VariableRequestsCarryTheirBodiesByteForByte) {
@@ -150,8 +153,9 @@ TEST_F(RestClient, VariableRequestsCarryTheirBodiesByteForByte) {
     EXPECT_EQ(1, fake.Count("OpenRequest GET /apiv1/variable?locationid=7 0x100"));
     ASSERT_EQ(4u, fake.sentBodies.size());
     EXPECT_EQ("{\"location_id\":7,\"name\":\"Show\",\"var_type\":2,\"variable_id\":0}", fake.sentBodies[0]);
-    EXPECT_EQ("{\"location_id\":7,\"name\":\"Mode\",\"var_data\":\"Day,Night\",\"var_type\":4,\"variable_id\":12}",
-              fake.sentBodies[1]);
+    EXPECT_EQ(
+        "{\"location_id\":7,\"name\":\"Mode\",\"var_data\":\"Day,Night\",\"var_type\":4,\"variable_id\":12}",
+        fake.sentBodies[1]);
     EXPECT_EQ(L"Content_Type: application/json", fake.sentHeaders[0]);
     EXPECT_EQ(L"Content_Type: application/json", fake.sentHeaders[1]);
     EXPECT_EQ("", fake.sentBodies[2]);
@@ -238,8 +242,9 @@ TEST_F(RestClient, UnreadableLocationAnswersLeaveTheListAsItWas) {
     Answer(R"({"locations": [{"location_id": 1, "name": "Kept"}]})");
     ASSERT_TRUE(client.RefreshLocations());
     CalendarLocationList* before = store.GetLocations();
-    for (const char* body : {"<html><body>Not Found</body></html>", "[1, 2]", "\"text\"", "{\"locations\": [",
-                             "{\"locations\": [] /* comment */}", "", "{\"locations\": [{\"name\": \"a\xFF\"}]}"}) {
+    for (const char* body :
+         {"<html><body>Not Found</body></html>", "[1, 2]", "\"text\"", "{\"locations\": [",
+          "{\"locations\": [] /* comment */}", "", "{\"locations\": [{\"name\": \"a\xFF\"}]}"}) {
         Answer(body);
         EXPECT_FALSE(client.RefreshLocations()) << body;
         EXPECT_EQ(before, store.GetLocations()) << body;
@@ -253,7 +258,8 @@ TEST_F(RestClient, UnreadableLocationAnswersLeaveTheListAsItWas) {
 }
 
 TEST_F(RestClient, EmptyOrNullLocationAnswersEmptyTheList) {
-    for (const char* body : {R"({"locations": []})", "{}", "null", R"({"locations": null})", R"({"locations": {}})"}) {
+    for (const char* body :
+         {R"({"locations": []})", "{}", "null", R"({"locations": null})", R"({"locations": {}})"}) {
         Answer(R"({"locations": [{"location_id": 1}]})");
         ASSERT_TRUE(client.RefreshLocations());
         ASSERT_EQ(1u, Locations().size());
@@ -377,9 +383,15 @@ TEST_F(RestClient, ReadersSurviveArbitraryAndMangledAnswers) {
         for (int k = 0; k < edits; ++k) {
             const size_t at = random() % (body.size() + 1);
             switch (random() % 3) {
-                case 0: body.insert(at, 1, static_cast<char>(random() % 256)); break;
-                case 1: if (at < body.size()) body.erase(at, 1); break;
-                default: if (at < body.size()) body[at] = static_cast<char>(random() % 256); break;
+                case 0:
+                    body.insert(at, 1, static_cast<char>(random() % 256));
+                    break;
+                case 1:
+                    if (at < body.size()) body.erase(at, 1);
+                    break;
+                default:
+                    if (at < body.size()) body[at] = static_cast<char>(random() % 256);
+                    break;
             }
         }
         if (i % 50 == 0) body = std::string(random() % 64, static_cast<char>(random() % 256));

@@ -29,7 +29,9 @@ protected:
             res.status = status;
             res.set_content(answer, status == 200 ? "application/json" : "text/html");
         });
-        auto ok = [](const httplib::Request&, httplib::Response& res) { res.set_content("{}", "application/json"); };
+        auto ok = [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("{}", "application/json");
+        };
         server.server.Post("/apiv1/variable", ok);
         server.server.Put("/apiv1/variable", ok);
         server.server.Delete(R"(/apiv1/variable/\d+)", ok);

@@ -63,8 +63,10 @@ private:
         // An empty value removes the variable, from the process's environment as well.
         _putenv_s(name, value ? value : "");
 #else
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
 #endif
     }
 

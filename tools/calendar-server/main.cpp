@@ -72,7 +72,8 @@ int main(int argc, char** argv) {
             const std::string number = assignment.substr(0, equals);
             char* end = nullptr;
             const long long location = std::strtoll(number.c_str(), &end, 10);
-            if (equals == std::string::npos || equals == 0 || *end != '\0' || equals + 1 == assignment.size()) {
+            if (equals == std::string::npos || equals == 0 || *end != '\0' ||
+                equals + 1 == assignment.size()) {
                 return Usage("--ics takes LOCATION=FILE or LOCATION=http://...");
             }
             calendars.emplace_back(location, assignment.substr(equals + 1));

@@ -35,13 +35,13 @@ struct DisabledSpan {
 
 struct Verdict {
     bool passed = false;
-    int mustFire = 0;                   // actions the device had to fire
-    int fired = 0;                      // distinct actions fired
-    int firedTwice = 0;                 // actions fired more than once
-    int firedEarly = 0;                 // actions fired before their time
-    int missed = 0;                     // actions that had to fire and did not
-    int unknownFired = 0;               // task or variable effects that are no planned action
-    uint64_t latestLateTicks = 0;       // the longest wait from an action's time to its firing
+    int mustFire = 0;              // actions the device had to fire
+    int fired = 0;                 // distinct actions fired
+    int firedTwice = 0;            // actions fired more than once
+    int firedEarly = 0;            // actions fired before their time
+    int missed = 0;                // actions that had to fire and did not
+    int unknownFired = 0;          // task or variable effects that are no planned action
+    uint64_t latestLateTicks = 0;  // the longest wait from an action's time to its firing
     // How late each action fired that had to fire and whose list the device held a while before its time
     // (a correct answer handed over at least kStartMargin earlier), ascending: the firing clock's own
     // lateness, whatever exchange was in progress.

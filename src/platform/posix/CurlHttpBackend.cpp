@@ -302,8 +302,8 @@ int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t u
     if (!t->connected) return 0;
     const bool sending = up < t->uploadSize;
     const uint32_t limit = sending ? t->timeouts.sendMs : t->timeouts.receiveMs;
-    const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(Transfer::Clock::now() -
-                                                                            t->lastActivity);
+    const auto idle =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Transfer::Clock::now() - t->lastActivity);
     if (idle.count() >= static_cast<long long>(limit)) {
         t->stalled = true;
         t->stalledSending = sending;
@@ -397,7 +397,8 @@ public:
                      uint32_t optionalLength, uint32_t totalLength) override {
         Request* r = As<Request>(request, Kind::kRequest);
         if (!r) return false;
-        if (optionalLength > totalLength || (optionalLength && !optional)) return Fail(kErrorInvalidParameter);
+        if (optionalLength > totalLength || (optionalLength && !optional))
+            return Fail(kErrorInvalidParameter);
         // The entity goes out whole with the request; streaming the rest later is not offered.
         if (optionalLength != totalLength) return Fail(kErrorInvalidParameter);
         r->ResetOutcome();
@@ -445,7 +446,8 @@ public:
         return true;
     }
 
-    bool QueryAuthSchemes(HttpHandle request, uint32_t* supported, uint32_t* first, uint32_t* target) override {
+    bool QueryAuthSchemes(HttpHandle request, uint32_t* supported, uint32_t* first,
+                          uint32_t* target) override {
         Request* r = As<Request>(request, Kind::kRequest);
         if (!r) return false;
         if (!supported || !first || !target) return Fail(kErrorInvalidParameter);
@@ -531,7 +533,9 @@ public:
         return true;
     }
 
-    uint32_t LastError() override { return t_lastError; }
+    uint32_t LastError() override {
+        return t_lastError;
+    }
 
     void CancelRequest(HttpHandle request) override {
         Handle* h = static_cast<Handle*>(request);
@@ -575,8 +579,10 @@ private:
             }
             const char c = value[i];
             if (quoted) {
-                if (c == '\\' && i + 1 < value.size()) ++i;
-                else if (c == '"') quoted = false;
+                if (c == '\\' && i + 1 < value.size())
+                    ++i;
+                else if (c == '"')
+                    quoted = false;
                 continue;
             }
             if (c == '"') {
@@ -595,17 +601,23 @@ private:
         if (i == std::string::npos) return;
         const size_t end = element.find_first_of(" \t=", i);
         std::string token = element.substr(i, end == std::string::npos ? std::string::npos : end - i);
-        const size_t next = end == std::string::npos ? std::string::npos : element.find_first_not_of(" \t", end);
+        const size_t next =
+            end == std::string::npos ? std::string::npos : element.find_first_not_of(" \t", end);
         if (next != std::string::npos && element[next] == '=') return;  // a parameter of the one before
         for (char& c : token) {
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         }
         uint32_t bit = 0;
-        if (token == "basic") bit = kHttpAuthBasic;
-        else if (token == "ntlm") bit = kHttpAuthNtlm;
-        else if (token == "passport1.4") bit = kHttpAuthPassport;
-        else if (token == "digest") bit = kHttpAuthDigest;
-        else if (token == "negotiate") bit = kHttpAuthNegotiate;
+        if (token == "basic")
+            bit = kHttpAuthBasic;
+        else if (token == "ntlm")
+            bit = kHttpAuthNtlm;
+        else if (token == "passport1.4")
+            bit = kHttpAuthPassport;
+        else if (token == "digest")
+            bit = kHttpAuthDigest;
+        else if (token == "negotiate")
+            bit = kHttpAuthNegotiate;
         *supported |= bit;
         if (*first == 0) *first = bit;
     }
