@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "CalendarServer.h"
+#include "MedianReporter.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -117,18 +118,6 @@ BENCHMARK(BM_DayNextYear)
     ->Iterations(1)
     ->Repetitions(3)
     ->ReportAggregatesOnly(true);
-
-class MedianReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.aggregate_name == "median")
-                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> medians;
-};
 
 }  // namespace
 

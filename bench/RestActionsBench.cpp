@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "MedianReporter.h"
 #include "calendar/MCalendarStore.h"
 #include "server/MCalendarRESTClient.h"
 #include "server/MHttpClient.h"
@@ -169,19 +170,6 @@ BENCHMARK(BM_RefreshActions)->Unit(benchmark::kMillisecond)->Repetitions(15)->Re
 BENCHMARK(BM_ExchangeOnly)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly(true);
 BENCHMARK(BM_ReadOnly)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly(true);
 BENCHMARK(BM_BareParse)->Unit(benchmark::kMillisecond)->Repetitions(15)->ReportAggregatesOnly(true);
-
-// Shows the usual table and keeps the median time per iteration of each benchmark.
-class MedianReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.aggregate_name == "median")
-                medians[run.run_name.function_name] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> medians;
-};
 
 long PeakKilobytes() {
     rusage usage{};
