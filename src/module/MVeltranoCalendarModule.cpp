@@ -6,6 +6,7 @@
 #include "calendar/MVeltranoCalendarDevice.h"
 #include "framework/MZRKDeviceBase.h"
 #include "framework/MZRKXmlDefinition.h"
+#include "platform/ModuleLifetime.h"
 
 namespace {
 
@@ -50,6 +51,10 @@ int ZRK_CALL MVeltranoCalendarModule::QueryInterface(const char* name, void** ou
 
 int ZRK_CALL MVeltranoCalendarModule::Release() {
     delete this;
+    // The host may unload the library once this returns. Requests that stopped devices cancelled may still
+    // be ending in the platform's threads, which call this library's code until they have: they get a
+    // moment, and if they do not end in it, the library stays loaded for the rest of the process.
+    if (!platform::WaitForHttpRequestsToEnd(kRequestsEndMs)) platform::PinOwnLibrary();
     return kZrkOk;
 }
 

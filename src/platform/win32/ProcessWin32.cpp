@@ -17,6 +17,11 @@ void PrepareStandardStreams() {
     _setmode(_fileno(stdout), _O_BINARY);
 }
 
+int ProcessHandleCount() {
+    DWORD count = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<int>(count) : -1;
+}
+
 namespace {
 
 void ReadAll(HANDLE pipe, std::string* sink) {
