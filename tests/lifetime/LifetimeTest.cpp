@@ -52,7 +52,8 @@ public:
 
     std::string Settings() const {
         return "<DeviceData Version=\"1000\" Name=\"\"><Setup Local=\"1\" URL=\"http://127.0.0.1:" +
-               std::to_string(port_) + "\" RefreshPeriod=\"10\" Lookahead=\"1\" LocationId=\"1\"/></DeviceData>";
+               std::to_string(port_) +
+               "\" RefreshPeriod=\"10\" Lookahead=\"1\" LocationId=\"1\"/></DeviceData>";
     }
     int Held() {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -129,7 +129,10 @@ struct Session : Handle {
 
 struct Connection : Handle {
     Connection(HINTERNET h, const Session& s, std::wstring hostName, uint16_t portNumber)
-        : Handle(Kind::kConnection, h), discoverProxy(s.discoverProxy), host(std::move(hostName)), port(portNumber) {}
+        : Handle(Kind::kConnection, h),
+          discoverProxy(s.discoverProxy),
+          host(std::move(hostName)),
+          port(portNumber) {}
     const bool discoverProxy;
     const std::wstring host;
     const uint16_t port;
