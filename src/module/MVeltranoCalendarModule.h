@@ -53,6 +53,9 @@ public:
     std::string CopyDefinition();
 
 private:
+    // How long the last Release waits for the platform to let go of cancelled requests.
+    static constexpr uint32_t kRequestsEndMs = 2000;
+
     int deviceLimit_ = 1;
     char* definitionText_ = nullptr;
     std::mutex definitionLock_;  // host threads may ask for the definition side by side

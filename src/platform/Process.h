@@ -20,6 +20,9 @@ struct ProcessResult {
 // translation where the platform has one), and a reader that goes away does not end the program.
 void PrepareStandardStreams();
 
+// The number of handles the running process holds; -1 where the platform does not count them.
+int ProcessHandleCount();
+
 // Runs path with args (not including the program name), writes input to its standard input and closes
 // it, and waits at most timeoutMs for it to end; a program still running then is killed.
 ProcessResult RunProcess(const std::string& path, const std::vector<std::string>& args,

@@ -144,7 +144,11 @@ bool CalendarSetupDialog::OnCommand(int id, int notification) {
         case ui::kIdOk: {
             refreshPeriod_ = ParseFieldNumber(view_->GetText(ui::kIdRefreshPeriod, 64));
             lookahead_ = ParseFieldNumber(view_->GetText(ui::kIdLookahead, 64));
-            url_ = view_->GetText(ui::kIdUrl, kMaxUrlChars);
+            // An address that cannot be kept exactly would reach another host: the dialog stays open.
+            if (!view_->GetExactText(ui::kIdUrl, kMaxUrlChars, &url_)) {
+                view_->SetStatus(kAddressNotExact);
+                break;
+            }
             // The layout has no "Local" check box: the loaded value is kept.
             // With no location listed (the server never answered here) the device keeps its own.
             if (!locations_.empty()) ReadSelectedLocation();
@@ -294,13 +298,17 @@ void CalendarSetupDialog::ReadSelectedLocation() {
     }
 }
 
-void CalendarSetupDialog::ReadAddress() {
-    url_ = view_->GetText(ui::kIdUrl, kMaxUrlChars);
+bool CalendarSetupDialog::ReadAddress() {
+    if (!view_->GetExactText(ui::kIdUrl, kMaxUrlChars, &url_)) {
+        view_->SetStatus(kAddressNotExact);
+        return false;
+    }
     if (services_) services_->SetServerURL(url_);
+    return true;
 }
 
 void CalendarSetupDialog::TestConnection() {
-    ReadAddress();
+    if (!ReadAddress()) return;
     view_->SetStatus(kConnecting);
     const bool ok = services_ && services_->TestConnection();
     FillLocations();
@@ -317,7 +325,7 @@ void CalendarSetupDialog::SyncGroup() {
         int32_t location =
             (index >= 0 && index < static_cast<int>(locations_.size())) ? locations_[index].data : -1;
         if (location < 0 && locationId_ >= 0) location = locationId_;
-        ReadAddress();
+        if (!ReadAddress()) return;
         ok = services_ && services_->SyncGroup(name, location);
     }
     view_->SetStatus(ok ? kSyncSuccess : kSyncFailed);

@@ -61,6 +61,7 @@ public:
     static constexpr const char* kSyncing = "Syncing..";
     static constexpr const char* kSyncSuccess = "Sync Success";
     static constexpr const char* kSyncFailed = "Sync Failed";
+    static constexpr const char* kAddressNotExact = "Address has characters this system cannot pass on";
 
     // `host` (may be null) gives the theme and the owner window; `services` must outlive the dialog.
     CalendarSetupDialog(IMInterface* host, ui::ISetupDialogServices* services);
@@ -122,7 +123,8 @@ private:
     int AddSorted(int id, std::vector<Entry>& list, const std::string& text, int32_t data);
     static int FindPrefix(const std::vector<Entry>& list, const std::string& prefix);
     void ReadSelectedLocation();
-    void ReadAddress();
+    // False (with the reason shown) when the address cannot be taken exactly; nothing is contacted then.
+    bool ReadAddress();
     void TestConnection();
     void SyncGroup();
     void KeepOnScreen();

@@ -51,6 +51,12 @@ public:
     // Texts of edits and statics. GetText gives at most `maxChars` characters.
     virtual void SetText(int id, const std::string& text) = 0;
     virtual std::string GetText(int id, size_t maxChars) = 0;
+    // GetText for a text that must arrive exactly (the server's address): false, with *text untouched, when
+    // the control holds characters that the presenter's texts (the system's ANSI code page) cannot hold.
+    virtual bool GetExactText(int id, size_t maxChars, std::string* text) {
+        *text = GetText(id, maxChars);
+        return true;
+    }
 
     // The range the arrows of an up-down control step through; typed values are not limited by it.
     virtual void SetSpinRange(int id, int low, int high) = 0;

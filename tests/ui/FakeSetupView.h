@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ class FakeSetupView : public ui::ISetupDialogView {
 public:
     void SetText(int id, const std::string& text) override { texts[id] = text; }
     std::string GetText(int id, size_t maxChars) override { return texts[id].substr(0, maxChars); }
+    bool GetExactText(int id, size_t maxChars, std::string* text) override {
+        if (inexact.count(id) != 0) return false;
+        *text = GetText(id, maxChars);
+        return true;
+    }
     void SetSpinRange(int id, int low, int high) override { ranges[id] = {low, high}; }
     void ComboReset(int id) override {
         combos[id].clear();
@@ -65,6 +71,8 @@ public:
     }
 
     std::map<int, std::string> texts;
+    // Controls whose text the code page cannot hold exactly.
+    std::set<int> inexact;
     std::map<int, std::pair<int, int>> ranges;
     std::map<int, std::vector<std::string>> combos;
     std::map<int, int> selections;

@@ -319,6 +319,22 @@ TEST_F(SetupDialogTest, FailedSyncIsReported) {
     EXPECT_EQ(view.statuses.back(), "Sync Failed");
 }
 
+TEST_F(SetupDialogTest, AddressTheCodePageCannotHoldIsRefusedAndNothingIsContacted) {
+    services.groups = {"Stage"};
+    Open(DeviceSettings());
+    view.inexact.insert(ui::kIdUrl);
+    const std::string refused = CalendarSetupDialog::kAddressNotExact;
+    for (int command : {ui::kIdVerify, ui::kIdSync, ui::kIdOk}) {
+        view.statuses.clear();
+        dialog.OnCommand(command, 0);
+        EXPECT_EQ(view.statuses.back(), refused) << command;
+    }
+    EXPECT_TRUE(services.urls.empty());
+    EXPECT_EQ(services.tests, 0);
+    EXPECT_TRUE(services.syncs.empty());
+    EXPECT_TRUE(view.ended.empty());
+}
+
 TEST_F(SetupDialogTest, GroupListIsSortedAndSelectedByPrefixWithoutCase) {
     services.groups = {"Stage", "bar", "Lights", "STAGE B"};
     SetupSettings s = DeviceSettings();

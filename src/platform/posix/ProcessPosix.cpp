@@ -16,6 +16,10 @@ void PrepareStandardStreams() {
     signal(SIGPIPE, SIG_IGN);
 }
 
+int ProcessHandleCount() {
+    return -1;
+}
+
 using posix::CloseFd;
 
 ProcessResult RunProcess(const std::string& path, const std::vector<std::string>& args,

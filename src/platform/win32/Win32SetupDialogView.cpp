@@ -50,16 +50,23 @@ bool RegisterControls() {
     return registered;
 }
 
-// A wide text in the system's ANSI code page, as the presenter's texts are.
+// A wide text in the system's ANSI code page, as the presenter's texts are. A character the code page
+// lacks becomes its default character, never a look-alike ("best fit"), so that ExactlyAnsi can tell.
 std::string WideToAnsi(const std::wstring& wide) {
     if (wide.empty()) return std::string();
-    const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                         nullptr, nullptr);
+    const DWORD flags = GetACP() == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const int size = WideCharToMultiByte(CP_ACP, flags, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                         0, nullptr, nullptr);
     if (size <= 0) return std::string();
     std::string text(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size, nullptr,
+    WideCharToMultiByte(CP_ACP, flags, wide.data(), static_cast<int>(wide.size()), &text[0], size, nullptr,
                         nullptr);
     return text;
+}
+
+// True when the ANSI text reads back as the wide text it came from, character for character.
+bool ExactlyAnsi(const std::wstring& wide, const std::string& text) {
+    return platform::AnsiToWide(text.c_str()) == wide;
 }
 
 // At most `maxChars` characters of a window's text.
@@ -98,6 +105,14 @@ public:
 
     std::string GetText(int id, size_t maxChars) override {
         return WideToAnsi(WindowText(Item(id), maxChars));
+    }
+
+    bool GetExactText(int id, size_t maxChars, std::string* text) override {
+        const std::wstring wide = WindowText(Item(id), maxChars);
+        std::string ansi = WideToAnsi(wide);
+        if (!ExactlyAnsi(wide, ansi)) return false;
+        *text = std::move(ansi);
+        return true;
     }
 
     void SetSpinRange(int id, int low, int high) override {

@@ -5,14 +5,17 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "platform/HttpBackend.h"
+#include "platform/ModuleLifetime.h"
 
 namespace platform {
 namespace {
@@ -73,6 +76,42 @@ std::wstring BypassList(const std::wstring& names) {
     return out;
 }
 
+// Requests that WinHTTP has not let go of yet. A request lives from its opening until the platform says
+// HANDLE_CLOSING, which may come on one of its own threads well after CloseHandle returned (a cancelled
+// step still completing): until then a notification may run this module's code on the request.
+class LiveRequests {
+public:
+    void Add() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++count_;
+    }
+    void Remove() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        --count_;
+        // Notified under the lock: once the waiter sees zero, this call no longer touches the counter.
+        if (count_ == 0) zero_.notify_all();
+    }
+    int Count() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return count_;
+    }
+    bool WaitForZero(uint32_t timeoutMs) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return zero_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return count_ == 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable zero_;
+    int count_ = 0;
+};
+
+// Never destroyed: a late notification may reach it while the process ends.
+LiveRequests& Live() {
+    static LiveRequests* live = new LiveRequests();
+    return *live;
+}
+
 enum class Kind { kSession, kConnection, kRequest };
 
 struct Handle {
@@ -83,18 +122,18 @@ struct Handle {
 };
 
 struct Session : Handle {
-    Session(HINTERNET h, bool discover) : Handle(Kind::kSession, h), discoverPerRequest(discover) {}
-    // The platform cannot find the proxy by itself (before Windows 8.1): each request asks for it.
-    const bool discoverPerRequest;
+    Session(HINTERNET h, bool discover) : Handle(Kind::kSession, h), discoverProxy(discover) {}
+    // The platform cannot find the proxy by itself (before Windows 8.1): the backend finds it.
+    const bool discoverProxy;
 };
 
 struct Connection : Handle {
     Connection(HINTERNET h, const Session& s, std::wstring hostName, uint16_t portNumber)
         : Handle(Kind::kConnection, h),
-          discoverPerRequest(s.discoverPerRequest),
+          discoverProxy(s.discoverProxy),
           host(std::move(hostName)),
           port(portNumber) {}
-    const bool discoverPerRequest;
+    const bool discoverProxy;
     const std::wstring host;
     const uint16_t port;
 };
@@ -158,6 +197,13 @@ long long ExpectedLength(Request& r) {
 void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD infoLength) {
     Request* r = reinterpret_cast<Request*>(context);
     if (!r) return;
+    if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+        // The platform's last word on the request: no step of it writes into its buffers any more, and
+        // its owner closed it and no longer touches it.
+        delete r;
+        Live().Remove();
+        return;
+    }
     bool succeeded = true;
     DWORD error = 0;
     DWORD count = 0;
@@ -188,13 +234,20 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     r->changed.notify_all();
 }
 
+// The proxy that the user's settings give for an address, as it is set on a request.
+struct ProxyChoice {
+    bool named = false;  // false: the machine's default proxy configuration applies
+    std::wstring proxy;
+    std::wstring bypass;
+};
+
 // Before Windows 8.1 WinHTTP does not find the proxy by itself. The user's settings say whether to
-// discover it on the network, which configuration script to run, or which proxy to name; what they
-// give is set on the request. Without any, the machine's default proxy configuration applies.
-void ApplyUserProxy(HINTERNET request, const std::wstring& url) {
+// discover it on the network, which configuration script to run, or which proxy to name. Discovery may
+// take long and cannot be cancelled, so it runs before the request exists.
+ProxyChoice FindUserProxy(const std::wstring& url) {
+    ProxyChoice choice;
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user = {};
-    if (!WinHttpGetIEProxyConfigForCurrentUser(&user)) return;
-    WINHTTP_PROXY_INFO found = {};
+    if (!WinHttpGetIEProxyConfigForCurrentUser(&user)) return choice;
     bool discovered = false;
     if (user.fAutoDetect || user.lpszAutoConfigUrl) {
         WINHTTP_AUTOPROXY_OPTIONS options = {};
@@ -210,32 +263,81 @@ void ApplyUserProxy(HINTERNET request, const std::wstring& url) {
         // The discovery needs a synchronous session of its own.
         HINTERNET probe =
             WinHttpOpen(L"", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+        WINHTTP_PROXY_INFO found = {};
         if (probe) {
             discovered = WinHttpGetProxyForUrl(probe, url.c_str(), &options, &found) != FALSE;
             WinHttpCloseHandle(probe);
         }
-    }
-    if (discovered) {
-        WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &found, sizeof found);
+        if (discovered) {
+            choice.named = found.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && found.lpszProxy;
+            if (found.lpszProxy) choice.proxy = found.lpszProxy;
+            if (found.lpszProxyBypass) choice.bypass = found.lpszProxyBypass;
+            // A script's "DIRECT" is a choice too: no proxy, not the machine's default.
+            if (!choice.named) choice = ProxyChoice{true, std::wstring(), std::wstring()};
+        }
         if (found.lpszProxy) GlobalFree(found.lpszProxy);
         if (found.lpszProxyBypass) GlobalFree(found.lpszProxyBypass);
-    } else if (user.lpszProxy) {
-        WINHTTP_PROXY_INFO named = {};
-        named.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-        named.lpszProxy = user.lpszProxy;
-        named.lpszProxyBypass = user.lpszProxyBypass;
-        WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &named, sizeof named);
+    }
+    if (!discovered && user.lpszProxy) {
+        choice.named = true;
+        choice.proxy = user.lpszProxy;
+        if (user.lpszProxyBypass) choice.bypass = user.lpszProxyBypass;
     }
     if (user.lpszAutoConfigUrl) GlobalFree(user.lpszAutoConfigUrl);
     if (user.lpszProxy) GlobalFree(user.lpszProxy);
     if (user.lpszProxyBypass) GlobalFree(user.lpszProxyBypass);
+    return choice;
 }
+
+void ApplyProxy(HINTERNET request, const ProxyChoice& choice) {
+    if (!choice.named) return;
+    WINHTTP_PROXY_INFO info = {};
+    if (choice.proxy.empty()) {
+        info.dwAccessType = WINHTTP_ACCESS_TYPE_NO_PROXY;
+    } else {
+        info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+        info.lpszProxy = const_cast<LPWSTR>(choice.proxy.c_str());
+        info.lpszProxyBypass = choice.bypass.empty() ? nullptr : const_cast<LPWSTR>(choice.bypass.c_str());
+    }
+    WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info);
+}
+
+// Each session opens one connection to one server, and the exchanges of a device reach the same server
+// again and again: what was found for a server is kept for a while, so that a discovery (which nothing
+// can cancel) holds at most the first exchange in a while, not every request that a Stop waits for.
+class ProxyMemory {
+public:
+    ProxyChoice For(const std::wstring& origin) {
+        const auto now = std::chrono::steady_clock::now();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto it = kept_.find(origin);
+            if (it != kept_.end() && now - it->second.when < kKeep) return it->second.choice;
+        }
+        Entry entry{FindUserProxy(origin + L"/"), now};
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Addresses change rarely; a device pointed at many in turn does not grow the memory without end.
+        if (kept_.size() >= kMaxKept) kept_.clear();
+        kept_[origin] = entry;
+        return entry.choice;
+    }
+
+private:
+    static constexpr std::chrono::minutes kKeep{10};
+    static constexpr size_t kMaxKept = 64;
+    struct Entry {
+        ProxyChoice choice;
+        std::chrono::steady_clock::time_point when;
+    };
+    std::mutex mutex_;
+    std::map<std::wstring, Entry> kept_;
+};
 
 class WinHttpBackend final : public IHttpBackend {
 public:
     HttpHandle Open(const std::wstring& agent) override {
         HINTERNET h = nullptr;
-        bool discoverPerRequest = false;
+        bool discoverProxy = false;
         HttpProxySetting given;
         if (CurrentHttpProxyForTesting(&given)) {
             std::wstring proxy = Widen(given.proxy);
@@ -258,7 +360,7 @@ public:
             h = WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                             WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
             if (!h && GetLastError() == ERROR_INVALID_PARAMETER) {
-                discoverPerRequest = true;
+                discoverProxy = true;
                 h = WinHttpOpen(agent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                 WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
             }
@@ -272,7 +374,7 @@ public:
             WinHttpCloseHandle(h);
             return Fail(Translate(error)), nullptr;
         }
-        Session* s = new (std::nothrow) Session(h, discoverPerRequest);
+        Session* s = new (std::nothrow) Session(h, discoverProxy);
         if (!s) {
             WinHttpCloseHandle(h);
             return Fail(kErrorNotEnoughMemory), nullptr;
@@ -298,6 +400,13 @@ public:
                            uint32_t flags) override {
         Connection* c = As<Connection>(connection, Kind::kConnection);
         if (!c) return nullptr;
+        ProxyChoice proxy;
+        if (c->discoverProxy) {
+            std::wstring origin = (flags & kHttpFlagSecure) != 0 ? L"https://" : L"http://";
+            origin += c->host.find(L':') != std::wstring::npos ? L"[" + c->host + L"]" : c->host;
+            if (c->port != 0) origin += L":" + std::to_wstring(c->port);
+            proxy = proxies_.For(origin);
+        }
         HINTERNET h = WinHttpOpenRequest(c->internet, method.c_str(), path.c_str(), nullptr,
                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
         if (!h) return FailWithLastError(), nullptr;
@@ -307,26 +416,23 @@ public:
             return Fail(kErrorNotEnoughMemory), nullptr;
         }
         DWORD_PTR context = reinterpret_cast<DWORD_PTR>(r);
-        WinHttpSetOption(h, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
-        if (WinHttpSetStatusCallback(h, &OnStatus, WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS, 0) ==
-            WINHTTP_INVALID_STATUS_CALLBACK) {
+        Live().Add();
+        // HANDLE_CLOSING ends the request's life; until the callback is in place, closing frees it here.
+        if (!WinHttpSetOption(h, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context) ||
+            WinHttpSetStatusCallback(h, &OnStatus,
+                                     WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                     0) == WINHTTP_INVALID_STATUS_CALLBACK) {
             const DWORD error = GetLastError();
             WinHttpCloseHandle(h);
             delete r;
+            Live().Remove();
             return Fail(Translate(error)), nullptr;
         }
         // The wait for the response's headers has a limit of its own; without it some WinHTTP versions
         // wait for a silent server without end.
         DWORD responseMs = CurrentHttpTimeouts().receiveMs;
         WinHttpSetOption(h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs, sizeof responseMs);
-        if (c->discoverPerRequest) {
-            const bool secure = (flags & kHttpFlagSecure) != 0;
-            std::wstring url = secure ? L"https://" : L"http://";
-            url += c->host.find(L':') != std::wstring::npos ? L"[" + c->host + L"]" : c->host;
-            if (c->port != 0) url += L":" + std::to_wstring(c->port);
-            url += path.empty() || path[0] != L'/' ? L"/" + path : path;
-            ApplyUserProxy(h, url);
-        }
+        ApplyProxy(h, proxy);
         return static_cast<Handle*>(r);
     }
 
@@ -459,23 +565,15 @@ public:
             delete h;
             return ok ? true : Fail(Translate(error));
         }
-        Request* r = static_cast<Request*>(h);
-        // No notification reaches this module once the handle is closed.
-        WinHttpSetStatusCallback(r->internet, nullptr, WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS, 0);
-        const BOOL ok = WinHttpCloseHandle(r->internet);
-        const DWORD error = ok ? 0 : GetLastError();
-        bool pending = false;
-        {
-            std::lock_guard<std::mutex> lock(r->mutex);
-            pending = r->pending;
-        }
-        // A cancelled step that the platform still works on may write into the request's buffers until
-        // it ends, so such a request is left to it (a few buffers per cancelled exchange).
-        if (!pending) delete r;
-        return ok ? true : Fail(Translate(error));
+        // The request is the platform's from here on: HANDLE_CLOSING frees it, possibly before this call
+        // returns, once a cancelled step that still writes into its buffers has ended.
+        const BOOL ok = WinHttpCloseHandle(static_cast<Request*>(h)->internet);
+        return ok ? true : FailWithLastError();
     }
 
     uint32_t LastError() override { return t_lastError; }
+
+    ProxyMemory proxies_;
 
     void CancelRequest(HttpHandle request) override {
         Request* r = As<Request>(request, Kind::kRequest);
@@ -553,6 +651,18 @@ private:
 IHttpBackend& SystemHttpBackend() {
     static WinHttpBackend backend;
     return backend;
+}
+
+int LiveHttpRequests() {
+    return Live().Count();
+}
+
+bool WaitForHttpRequestsToEnd(uint32_t timeoutMs) {
+    if (!Live().WaitForZero(timeoutMs)) return false;
+    // The last HANDLE_CLOSING has counted down but its thread may still be returning through this
+    // module's code: a moment for it to leave before the host may unload.
+    Sleep(20);
+    return true;
 }
 
 }  // namespace platform

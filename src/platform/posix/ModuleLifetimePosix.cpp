@@ -1,0 +1,23 @@
+#include <dlfcn.h>
+
+#include "platform/ModuleLifetime.h"
+
+namespace platform {
+
+// Every exchange of the libcurl backend runs on its caller's thread and is over when CloseHandle returns.
+int LiveHttpRequests() {
+    return 0;
+}
+
+bool WaitForHttpRequestsToEnd(uint32_t) {
+    return true;
+}
+
+void PinOwnLibrary() {
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&PinOwnLibrary), &info) == 0 || info.dli_fname == nullptr) return;
+    // A reference that is never dropped, on a library that is never unloaded.
+    dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+}  // namespace platform
