@@ -35,6 +35,8 @@ void QuietLibrary() {
 // again for that calendar.
 constexpr long kMaxSteps = 50000000;
 constexpr std::chrono::milliseconds kMaxRuleTime{1000};
+// All rules of a window together: past this, the rules not yet expanded are given up too.
+constexpr std::chrono::milliseconds kMaxWindowTime{5000};
 // The device fires at most one action a second: more than one a minute per event and day is cut.
 constexpr size_t kMaxPerDay = 1440;
 // Instances held for one window, all events together.
@@ -654,12 +656,21 @@ void IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* c
         if (found->size() > kMaxHeld) found->resize(kMaxHeld), cut = true;
     };
     std::vector<std::pair<time_t, uint64_t>> times;
+    const auto deadline = std::chrono::steady_clock::now() + kMaxWindowTime;
+    size_t late = 0;
     for (size_t i = 0; i < events_->list.size(); ++i) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            for (const Rule& rule : events_->list[i].rules) late += !rule.gaveUp->exchange(true);
+        }
         if (!Expand(events_->list[i], from, to, cancel, note, &times)) break;
         for (const auto& t : times) found->push_back(Occurrence{t.second, static_cast<uint32_t>(i)});
         if (found->size() > 2 * kMaxHeld) trim();
     }
     trim();
+    if (late && note) {
+        note("expanding the calendar took too long; " + std::to_string(late) +
+             " recurrence rules not yet expanded are given up");
+    }
     if (cut && note) {
         note("more than " + std::to_string(kMaxHeld) + " instances from " + FormatLocalTime(from) + " to " +
              FormatLocalTime(to) + "; those after " + FormatLocalTime(found->back().time) + " are cut");
