@@ -431,11 +431,27 @@ using Note = IcsCalendar::Note;
 bool Expand(const Event& e, uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
             std::vector<std::pair<time_t, uint64_t>>* out) {
     out->clear();
+    // As in the other direction, local times within one steady hour follow from the hour's start.
+    time_t hour = -1;
+    uint64_t hourLocal = 0;
+    bool steady = false;
     auto add = [&](time_t utc, int64_t day) {
-        uint64_t local = 0;
         if (std::binary_search(e.excluded.begin(), e.excluded.end(), utc)) return;
         if (std::binary_search(e.excludedDays.begin(), e.excludedDays.end(), day)) return;
-        if (ToLocal(utc, &local) && local >= from && local <= to) out->emplace_back(utc, local);
+        const time_t start = utc - ((utc % 3600) + 3600) % 3600;
+        if (start != hour) {
+            uint64_t last = 0;
+            hour = start;
+            steady = ToLocal(start, &hourLocal) && ToLocal(start + 3599, &last) &&
+                     last - hourLocal == 3599 * platform::kTicksPerSecond;
+        }
+        uint64_t local = 0;
+        if (steady) {
+            local = hourLocal + static_cast<uint64_t>(utc - start) * platform::kTicksPerSecond;
+        } else if (!ToLocal(utc, &local)) {
+            return;
+        }
+        if (local >= from && local <= to) out->emplace_back(utc, local);
     };
     add(e.startUtc, DaysFromCivil(e.start.year, e.start.month, e.start.day));
     for (const auto& t : e.extra) add(t.first, t.second);
@@ -456,9 +472,26 @@ bool Expand(const Event& e, uint64_t from, uint64_t to, const std::atomic<bool>*
                  " of a day are kept");
         }
         std::lock_guard<std::mutex> lock(LibraryLock());
+        // Zones change their offset on the hour: within an hour whose first and last second convert
+        // 3,599 s apart, the instants follow from the hour's start (a rule every second converts once
+        // per hour, not once per instance).
+        int64_t hour = -1;
+        time_t hourUtc = 0;
+        bool steady = false;
         for (int64_t wall : walls) {
+            const int64_t start = FloorDiv(wall, 3600) * 3600;
+            if (start != hour) {
+                time_t last = 0;
+                hour = start;
+                steady = ToUtc(FromWallSeconds(start, e.start.zone), &hourUtc) &&
+                         ToUtc(FromWallSeconds(start + 3599, e.start.zone), &last) && last - hourUtc == 3599;
+            }
             time_t utc = 0;
-            if (ToUtc(FromWallSeconds(wall, e.start.zone), &utc)) add(utc, FloorDiv(wall, kDay));
+            if (steady) {
+                add(hourUtc + static_cast<time_t>(wall - start), FloorDiv(wall, kDay));
+            } else if (ToUtc(FromWallSeconds(wall, e.start.zone), &utc)) {
+                add(utc, FloorDiv(wall, kDay));
+            }
         }
     }
     // Distinct instants stay distinct even where the local clock shows one time twice.
@@ -645,7 +678,7 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Reindexed(uint64_t from, uint64_
     return calendar;
 }
 
-void IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
+bool IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
                           std::vector<Occurrence>* found) const {
     auto byTime = [](const Occurrence& a, const Occurrence& b) {
         return a.time < b.time || (a.time == b.time && a.event < b.event);
@@ -675,18 +708,25 @@ void IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* c
         note("more than " + std::to_string(kMaxHeld) + " instances from " + FormatLocalTime(from) + " to " +
              FormatLocalTime(to) + "; those after " + FormatLocalTime(found->back().time) + " are cut");
     }
+    return !cut;
 }
 
 void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note) {
     from_ = from;
     to_ = to;
     index_.clear();
-    Collect(from, to, cancel, note, &index_);
+    wholeTo_ = to;
+    if (!Collect(from, to, cancel, note, &index_) && !index_.empty()) {
+        // The last instant kept may have lost some of its actions: the index ends before it, and later
+        // requests are expanded for their own window.
+        wholeTo_ = index_.back().time - 1;
+        while (!index_.empty() && index_.back().time > wholeTo_) index_.pop_back();
+    }
 }
 
 void IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) const {
     std::vector<Occurrence> found;
-    if (from >= from_ && to <= to_) {
+    if (from >= from_ && to <= wholeTo_) {
         auto lo = std::lower_bound(index_.begin(), index_.end(), from,
                                    [](const Occurrence& o, uint64_t t) { return o.time < t; });
         auto hi = std::upper_bound(lo, index_.end(), to,

@@ -55,12 +55,14 @@ private:
     struct Occurrence;
     IcsCalendar() = default;
     void Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note);
-    void Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
+    // False when instances were cut.
+    bool Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
                  std::vector<Occurrence>* found) const;
 
     std::shared_ptr<const Events> events_;
     uint64_t from_ = 0;
     uint64_t to_ = 0;
+    uint64_t wholeTo_ = 0;  // the index holds every instance up to here
     struct Occurrence {
         uint64_t time;
         uint32_t event;
