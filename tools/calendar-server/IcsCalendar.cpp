@@ -35,8 +35,10 @@ void QuietLibrary() {
 // again for that calendar.
 constexpr long kMaxSteps = 50000000;
 constexpr std::chrono::milliseconds kMaxRuleTime{1000};
-// All rules of a window together: past this, the rules not yet expanded are given up too.
+// All rules of a window together: past this (and a little more per event, so that a large calendar of
+// plain rules is never cut short on a slow machine), the rules not yet expanded are given up too.
 constexpr std::chrono::milliseconds kMaxWindowTime{5000};
+constexpr std::chrono::microseconds kMoreTimePerEvent{1000};
 // The device fires at most one action a second: more than one a minute per event and day is cut.
 constexpr size_t kMaxPerDay = 1440;
 // Instances held for one window, all events together.
@@ -359,8 +361,9 @@ Walk WalkRule(const Event& e, const Rule& r, int64_t low, int64_t high, const st
     dayStart.year = e.start.year, dayStart.month = e.start.month, dayStart.day = e.start.day;
     icalrecur_iterator* it = icalrecur_iterator_new(r.days, dayStart);
     if (!it) return *why = "the recurrence rule cannot be expanded", Walk::kGaveUp;
-    // Without a count the walk may begin at the window (the library aligns only single steps rightly).
-    if (r.count == 0 && r.days.interval <= 1 && low > start) {
+    // Without a count the walk may begin at the window (days are walked in whole intervals of days,
+    // weeks, months or years from the start, which the library aligns rightly).
+    if (r.count == 0 && low > start) {
         icalrecur_iterator_set_start(it, FromWallSeconds(low - low % kDay, nullptr));
     }
     const int64_t unit = r.freq == ICAL_HOURLY_RECURRENCE     ? 3600
@@ -689,7 +692,8 @@ bool IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* c
         if (found->size() > kMaxHeld) found->resize(kMaxHeld), cut = true;
     };
     std::vector<std::pair<time_t, uint64_t>> times;
-    const auto deadline = std::chrono::steady_clock::now() + kMaxWindowTime;
+    const auto deadline = std::chrono::steady_clock::now() + kMaxWindowTime +
+                          kMoreTimePerEvent * static_cast<int64_t>(events_->list.size());
     size_t late = 0;
     for (size_t i = 0; i < events_->list.size(); ++i) {
         if (std::chrono::steady_clock::now() > deadline) {
