@@ -537,7 +537,8 @@ int Depth(const std::string& text) {
         } else if (StartsLine(text, at, "END:")) {
             --depth;
         }
-        const size_t eol = text.find('\n', at);
+        // A bare carriage return ends a line too, for the library.
+        const size_t eol = text.find_first_of("\r\n", at);
         if (eol == std::string::npos) break;
         at = eol + 1;
     }
