@@ -15,9 +15,11 @@ SOAK_SECONDS ?= 600
 SOAK_TEST_SECONDS ?= 60
 # The Windows setup dialog's window tests keep their captures as PNG files.
 PACKAGES += imagemagick
+# The real-calendar step's independent expansion.
+PACKAGES += python3-icalendar python3-recurring-ical-events
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build test bench demo fuzz build-fuzz test-fuzz soak test-soak clean dist \
+.PHONY: deps build test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean dist \
         $(foreach p,debug release asan tsan windows windows-x86,build-$(p) test-$(p))
 
 deps:
@@ -51,7 +53,7 @@ test-windows: build-windows build-windows-x86 build-debug
 
 build: build-debug
 
-test: test-debug test-asan test-tsan test-fuzz test-soak test-windows
+test: test-debug test-asan test-tsan test-fuzz test-soak test-real-calendars test-windows
 
 # The fuzz build (clang) holds only the fuzz programs and the library they read with.
 build-fuzz: deps
@@ -72,6 +74,10 @@ soak: deps
 
 test-soak: build-debug
 	build/debug/bin/soak --seconds $(SOAK_TEST_SECONDS)
+
+# The calendar server against calendars written by other projects (fetched into build/, never kept here).
+test-real-calendars: build-debug
+	sh tests/calendar-server/real-calendars.sh build/debug/tools/calendar-server/calendar-server build/real-calendars
 
 bench: build-release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done

@@ -9,8 +9,8 @@ find_package(nlohmann_json 3.10 REQUIRED)
 find_package(CURL REQUIRED)
 pkg_check_modules(TINYXML REQUIRED IMPORTED_TARGET tinyxml)
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
-# The calendar server's storage and its iCalendar reader.
-if(ZRK_BUILD_TOOLS)
+# The calendar server's storage and its iCalendar reader (the fuzz build reads iCalendar too).
+if(ZRK_BUILD_TOOLS OR ZRK_BUILD_FUZZ)
   pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
   pkg_check_modules(LIBICAL REQUIRED IMPORTED_TARGET libical)
 endif()

@@ -276,3 +276,33 @@ TEST(CalendarServerProgram, AServerKilledWhileWritingLeavesADatabaseWithEveryAns
     EXPECT_EQ("ok", check.Text(0));
     RemoveDir(dir);
 }
+
+TEST(CalendarServerProgram, AHostileCalendarNeitherHoldsUpAnotherNorTheStop) {
+    ScopedEnv noProxy("http_proxy", nullptr);
+    const std::string dir = TempDir();
+    ASSERT_FALSE(dir.empty());
+    // Each rule never matches and costs the library about half a second per window: a read of minutes.
+    std::string hostile = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n";
+    for (int i = 0; i < 300; ++i) {
+        hostile += "BEGIN:VEVENT\r\nUID:" + std::to_string(i) +
+                   "\r\nSUMMARY:Never\r\nDTSTART:20250101T000000\r\n"
+                   "RRULE:FREQ=MINUTELY;BYMONTH=2;BYMONTHDAY=30\r\nEND:VEVENT\r\n";
+    }
+    std::ofstream(dir + "/hostile.ics") << hostile << "END:VCALENDAR\r\n";
+    std::ofstream(dir + "/good.ics")
+        << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:g\r\nSUMMARY:Go\r\n"
+           "DTSTART:20250303T100000\r\nRRULE:FREQ=DAILY\r\nEND:VEVENT\r\n"
+           "END:VCALENDAR\r\n";
+    Program program({"--ics", "1=" + dir + "/hostile.ics", "--ics", "2=" + dir + "/good.ics", "--port", "0"});
+    httplib::Client http("127.0.0.1", PortOf(program.FirstLine(10000)));
+    auto res = http.Get("/apiv1/calendar/2/actions?date=2026-01-05");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(200, res->status) << res->body;
+    const auto stopped = std::chrono::steady_clock::now();
+    program.Signal(SIGTERM);
+    EXPECT_EQ(0, program.Wait(3000));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
+    std::remove((dir + "/hostile.ics").c_str());
+    std::remove((dir + "/good.ics").c_str());
+    rmdir(dir.c_str());
+}

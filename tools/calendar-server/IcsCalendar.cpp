@@ -3,7 +3,9 @@
 #include <libical/ical.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <ctime>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -15,7 +17,9 @@ namespace calendar_server {
 namespace {
 
 // The calendar library keeps shared state (loaded zones, their cached transitions), so every use of it
-// goes through one lock, taken per event so that no request waits long for a calendar being read.
+// that touches a zone goes through one lock, taken briefly (per event read, per batch of instants
+// converted). Walking a rule's days needs no zone and runs outside it, so that a slow rule never makes
+// other sources or requests wait.
 std::mutex& LibraryLock() {
     static std::mutex lock;
     return lock;
@@ -27,19 +31,76 @@ void QuietLibrary() {
     std::call_once(once, [] { icalerror_set_errors_are_fatal(0); });
 }
 
-// An expansion window of one event never takes more steps than this, whatever its rule says.
-constexpr int kMaxSteps = 200000;
+// A rule's expansion over one window gives up after this many steps or this much time, and is not tried
+// again for that calendar.
+constexpr long kMaxSteps = 50000000;
+constexpr std::chrono::milliseconds kMaxRuleTime{1000};
+// All rules of a window together: past this (and a little more per event, so that a large calendar of
+// plain rules is never cut short on a slow machine), the rules not yet expanded are given up too.
+constexpr std::chrono::milliseconds kMaxWindowTime{5000};
+constexpr std::chrono::microseconds kMoreTimePerEvent{1000};
+// The device fires at most one action a second: more than one a minute per event and day is cut.
+constexpr size_t kMaxPerDay = 1440;
+// Instances held for one window, all events together.
+constexpr size_t kMaxHeld = 500000;
+// Components nest three deep in a real calendar (calendar, event, alarm); the library frees a tree by
+// recursion, so a file nested without end would overflow the stack.
+constexpr int kMaxDepth = 8;
 // Zones differ from the local one by less than this, so a window widened by it holds every candidate.
-constexpr uint64_t kZoneSlack = 2 * platform::kTicksPerDay;
+constexpr int64_t kZoneSlackSeconds = 2 * 86400;
+constexpr int64_t kDay = 86400;
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+// A wall time as seconds since 1970 read as if it were UTC: arithmetic on wall clocks, zone aside.
+int64_t WallSeconds(const icaltimetype& t) {
+    return DaysFromCivil(t.year, t.month, t.day) * kDay + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+icaltimetype FromWallSeconds(int64_t wall, const icaltimezone* zone) {
+    const time_t seconds = static_cast<time_t>(wall);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    icaltimetype t = icaltime_null_time();
+    t.year = tm.tm_year + 1900, t.month = tm.tm_mon + 1, t.day = tm.tm_mday;
+    t.hour = tm.tm_hour, t.minute = tm.tm_min, t.second = tm.tm_sec;
+    t.zone = zone;
+    return t;
+}
+
+// One recurrence rule, split into what the library walks (its days) and what is done here (the times
+// of a day, the count, the end): the library steps through every candidate second of a rule such as
+// "every minute of February 30" inside one call, and aligns hourly and minutely intervals on the day.
+struct Rule {
+    icalrecurrencetype days;  // the same rule by day: no times of day, no count, no end
+    icalrecurrencetype_frequency freq = ICAL_NO_RECURRENCE;
+    int interval = 1;
+    int count = 0;  // 0: none
+    bool hasUntil = false;
+    int64_t untilWall = 0;  // in the event's wall time
+    std::vector<int> hours, minutes, seconds;
+    std::shared_ptr<std::atomic<bool>> gaveUp = std::make_shared<std::atomic<bool>>(false);
+};
 
 struct Event {
     // The action's members after "date", as JSON text: a day's answer may hold thousands of them.
     std::string members;
-    icaltimetype start;  // wall time in its zone (null zone: floating)
+    std::string description;  // for the operator's notes
+    icaltimetype start;       // wall time in its zone (null zone: floating)
     time_t startUtc = 0;
-    std::vector<icalrecurrencetype> rules;
-    std::vector<time_t> extra;     // RDATE
-    std::vector<time_t> excluded;  // EXDATE and overridden instances, sorted
+    std::vector<Rule> rules;
+    std::vector<std::pair<time_t, int64_t>> extra;  // RDATE: instant, wall day
+    std::vector<time_t> excluded;                   // EXDATE and overridden instances, sorted
+    std::vector<int64_t> excludedDays;              // EXDATE of whole days (wall days), sorted
+    std::shared_ptr<std::atomic<bool>> cutNoted = std::make_shared<std::atomic<bool>>(false);
 };
 
 // Seconds since 1970 (UTC) of a wall time in its zone; floating times are the server's local time.
@@ -73,18 +134,25 @@ bool ToLocal(time_t utc, uint64_t* instant) {
     return platform::CalendarToInstant(c, instant);
 }
 
-icaltimetype WallTime(uint64_t instant, const icaltimezone* zone) {
+int64_t LocalWallSeconds(uint64_t instant) {
     platform::CalendarTime c;
     platform::InstantToCalendar(instant, &c);
-    icaltimetype t = icaltime_null_time();
-    t.year = c.year, t.month = c.month, t.day = c.day, t.hour = c.hour, t.minute = c.minute,
-    t.second = c.second;
-    t.zone = zone;
-    return t;
+    return DaysFromCivil(c.year, c.month, c.day) * kDay + c.hour * 3600 + c.minute * 60 + c.second;
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
 }
 
 std::string Text(const char* text) {
     return text ? text : "";
+}
+
+std::string DayText(int64_t wall) {
+    const icaltimetype t = FromWallSeconds(wall, nullptr);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", t.year, t.month, t.day);
+    return text;
 }
 
 // The library takes "2025-99-99" for a date and February 30 for a day; neither names a day.
@@ -114,12 +182,116 @@ bool ZoneOf(icalcomponent* root, icalproperty* prop, icaltimetype* t) {
     return zone != nullptr;
 }
 
+// The properties the server reads from an event: one of them that the library could not read makes the
+// event unusable; any other broken property is ignored.
+bool UsedProperty(const std::string& error) {
+    // The library's messages name the property as "... <NAME> property".
+    const size_t at = error.find(" property");
+    if (at == std::string::npos) return false;
+    const size_t begin = error.rfind(' ', at - 1);
+    std::string name = error.substr(begin == std::string::npos ? 0 : begin + 1,
+                                    begin == std::string::npos ? at : at - begin - 1);
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    static const char* const kUsed[] = {"DTSTART",       "RRULE",   "RDATE",  "EXDATE",
+                                        "RECURRENCE-ID", "SUMMARY", "STATUS", "GEO"};
+    return std::find(std::begin(kUsed), std::end(kUsed), name) != std::end(kUsed);
+}
+
+std::vector<int> Values(const short* list, size_t size, int low, int high) {
+    std::vector<int> values;
+    for (size_t i = 0; i < size && list[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
+        if (list[i] >= low && list[i] <= high) values.push_back(list[i]);
+    }
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    return values;
+}
+
+std::vector<int> Range(int high) {
+    std::vector<int> values;
+    for (int i = 0; i <= high; ++i) values.push_back(i);
+    return values;
+}
+
+bool SubDaily(icalrecurrencetype_frequency freq) {
+    return freq == ICAL_SECONDLY_RECURRENCE || freq == ICAL_MINUTELY_RECURRENCE ||
+           freq == ICAL_HOURLY_RECURRENCE;
+}
+
+// Splits a rule of an event (read: its start and zone) into a Rule; false with the reason when it cannot
+// be used.
+bool ReadRule(const icalrecurrencetype& rule, const Event& e, Rule* r, std::string* why) {
+    if (rule.freq == ICAL_NO_RECURRENCE) return *why = "bad recurrence rule", false;
+    r->freq = rule.freq;
+    r->interval = std::max<int>(1, rule.interval);
+    r->count = std::max(0, rule.count);
+    if (!icaltime_is_null_time(rule.until)) {
+        icaltimetype until = rule.until;
+        if (!RealDate(until)) return *why = "recurrence rule ends on an impossible date", false;
+        r->hasUntil = true;
+        if (until.is_date) {
+            until.is_date = 0;
+            until.hour = until.minute = until.second = 0;
+            r->untilWall = WallSeconds(until) + kDay - 1;
+        } else if (icaltime_is_utc(until) && e.start.zone && !icaltime_is_utc(e.start)) {
+            r->untilWall = WallSeconds(icaltime_convert_to_zone(
+                until, const_cast<icaltimezone*>(static_cast<const icaltimezone*>(e.start.zone))));
+        } else if (icaltime_is_utc(until) && !e.start.zone) {
+            const time_t utc = static_cast<time_t>(WallSeconds(until));
+            std::tm tm{};
+            if (!localtime_r(&utc, &tm)) return *why = "recurrence rule ends out of range", false;
+            r->untilWall = DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * kDay +
+                           tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
+        } else {
+            r->untilWall = WallSeconds(until);
+        }
+    }
+    const bool sub = SubDaily(rule.freq);
+    r->hours = Values(rule.by_hour, ICAL_BY_HOUR_SIZE, 0, 23);
+    r->minutes = Values(rule.by_minute, ICAL_BY_MINUTE_SIZE, 0, 59);
+    r->seconds = Values(rule.by_second, ICAL_BY_SECOND_SIZE, 0, 59);
+    const bool byTime = rule.by_hour[0] != ICAL_RECURRENCE_ARRAY_MAX ||
+                        rule.by_minute[0] != ICAL_RECURRENCE_ARRAY_MAX ||
+                        rule.by_second[0] != ICAL_RECURRENCE_ARRAY_MAX;
+    if (rule.by_hour[0] == ICAL_RECURRENCE_ARRAY_MAX)
+        r->hours = sub ? Range(23) : std::vector<int>{e.start.hour};
+    if (rule.by_minute[0] == ICAL_RECURRENCE_ARRAY_MAX) {
+        r->minutes =
+            sub && rule.freq != ICAL_HOURLY_RECURRENCE ? Range(59) : std::vector<int>{e.start.minute};
+    }
+    if (rule.by_second[0] == ICAL_RECURRENCE_ARRAY_MAX) {
+        r->seconds = rule.freq == ICAL_SECONDLY_RECURRENCE ? Range(59) : std::vector<int>{e.start.second};
+    }
+    // A position among the instances of an interval picks among times of a day too; the library is left
+    // that only when a day has one time.
+    if (rule.by_set_pos[0] != ICAL_RECURRENCE_ARRAY_MAX && (sub || byTime)) {
+        return *why = "recurrence rule with BYSETPOS and times of day is not supported", false;
+    }
+    r->days = rule;
+    // The library looks at every element of a list, not only up to the first end mark.
+    std::fill(std::begin(r->days.by_hour), std::end(r->days.by_hour), ICAL_RECURRENCE_ARRAY_MAX);
+    std::fill(std::begin(r->days.by_minute), std::end(r->days.by_minute), ICAL_RECURRENCE_ARRAY_MAX);
+    std::fill(std::begin(r->days.by_second), std::end(r->days.by_second), ICAL_RECURRENCE_ARRAY_MAX);
+    r->days.count = 0;
+    r->days.until = icaltime_null_time();
+    if (sub) {
+        r->days.freq = ICAL_DAILY_RECURRENCE;
+        r->days.interval = 1;
+    }
+    return true;
+}
+
 // Reads one VEVENT; false (with the reason) when it cannot be used, true with *skip for an event that is
-// rightly not an action (all-day, cancelled).
-bool ReadEvent(icalcomponent* root, icalcomponent* c, Event* e, bool* skip, std::string* why) {
+// rightly not an action (all-day, cancelled). Broken properties the server does not read are listed in
+// *ignored.
+bool ReadEvent(icalcomponent* root, icalcomponent* c, Event* e, bool* skip, std::string* why,
+               std::string* ignored) {
     *skip = false;
-    if (icalproperty* error = icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY)) {
-        return *why = Text(icalproperty_get_xlicerror(error)), false;
+    for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY); p;
+         p = icalcomponent_get_next_property(c, ICAL_XLICERROR_PROPERTY)) {
+        const std::string error = Text(icalproperty_get_xlicerror(p));
+        if (UsedProperty(error)) return *why = error, false;
+        ignored->append(ignored->empty() ? "" : "; ").append(error);
     }
     icalproperty* start = icalcomponent_get_first_property(c, ICAL_DTSTART_PROPERTY);
     if (!start) return *why = "no start date", false;
@@ -138,66 +310,201 @@ bool ReadEvent(icalcomponent* root, icalcomponent* c, Event* e, bool* skip, std:
                                  {"name", name}};
     // Bytes that are not UTF-8 are replaced rather than failing the answer.
     e->members = "," + members.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).substr(1);
+    e->description = Describe(c);
 
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_RRULE_PROPERTY)) {
-        const icalrecurrencetype rule = icalproperty_get_rrule(p);
-        if (rule.freq == ICAL_NO_RECURRENCE) return *why = "bad recurrence rule", false;
-        e->rules.push_back(rule);
+        Rule rule;
+        if (!ReadRule(icalproperty_get_rrule(p), *e, &rule, why)) return false;
+        e->rules.push_back(std::move(rule));
     }
     // Extra and excluded dates without a zone of their own are in the event's.
-    auto readTime = [&](icalproperty* p, icaltimetype t, std::vector<time_t>* into) -> bool {
+    auto readTime = [&](icalproperty* p, icaltimetype t, std::vector<time_t>* into,
+                        std::vector<std::pair<time_t, int64_t>>* extra) -> bool {
         if (!RealDate(t)) return false;
-        if (t.is_date) return true;  // an all-day date names no instant
+        if (t.is_date) {
+            // An excluded day takes out the instances of that day; an extra whole day names no instant.
+            if (!extra) e->excludedDays.push_back(DaysFromCivil(t.year, t.month, t.day));
+            return true;
+        }
         if (!icaltime_is_utc(t)) t.zone = e->start.zone;
         time_t utc = 0;
         if (!ZoneOf(root, p, &t) || !ToUtc(t, &utc)) return false;
-        into->push_back(utc);
+        if (into) into->push_back(utc);
+        if (extra) extra->emplace_back(utc, DaysFromCivil(t.year, t.month, t.day));
         return true;
     };
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_RDATE_PROPERTY)) {
         const icaldatetimeperiodtype rdate = icalproperty_get_rdate(p);
         const icaltimetype t = icaltime_is_null_time(rdate.time) ? rdate.period.start : rdate.time;
-        if (!readTime(p, t, &e->extra)) return *why = "bad RDATE", false;
+        if (!readTime(p, t, nullptr, &e->extra)) return *why = "bad RDATE", false;
     }
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_EXDATE_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_EXDATE_PROPERTY)) {
-        if (!readTime(p, icalproperty_get_exdate(p), &e->excluded)) return *why = "bad EXDATE", false;
+        if (!readTime(p, icalproperty_get_exdate(p), &e->excluded, nullptr))
+            return *why = "bad EXDATE", false;
     }
+    std::sort(e->excludedDays.begin(), e->excludedDays.end());
     return true;
 }
 
-// The occurrences of one event whose local start lies in [from, to].
-void Expand(const Event& e, uint64_t from, uint64_t to, std::vector<uint64_t>* out) {
-    const size_t first = out->size();
-    auto add = [&](time_t utc) {
-        uint64_t local = 0;
-        if (std::binary_search(e.excluded.begin(), e.excluded.end(), utc)) return;
-        if (ToLocal(utc, &local) && local >= from && local <= to) out->push_back(local);
-    };
-    add(e.startUtc);
-    for (time_t t : e.extra) add(t);
-    if (!e.rules.empty()) {
-        const icaltimetype low = WallTime(from > kZoneSlack ? from - kZoneSlack : 0, e.start.zone);
-        const icaltimetype high = WallTime(to + kZoneSlack, e.start.zone);
-        for (const icalrecurrencetype& rule : e.rules) {
-            if (!icaltime_is_null_time(rule.until) && icaltime_compare(rule.until, low) < 0) continue;
-            icalrecur_iterator* it = icalrecur_iterator_new(rule, e.start);
-            if (!it) continue;
-            // A rule with a count must be counted from its start; any other can begin at the window.
-            if (rule.count == 0 && icaltime_compare(low, e.start) > 0) icalrecur_iterator_set_start(it, low);
-            for (int step = 0; step < kMaxSteps; ++step) {
-                const icaltimetype t = icalrecur_iterator_next(it);
-                if (icaltime_is_null_time(t) || icaltime_compare(t, high) > 0) break;
-                time_t utc = 0;
-                if (icaltime_compare(t, low) >= 0 && ToUtc(t, &utc)) add(utc);
+enum class Walk { kDone, kGaveUp, kCancelled };
+
+// The wall times (seconds, see WallSeconds) of one rule's instances in [low, high], DTSTART itself aside:
+// it is served by itself and counts as the first instance. At most kMaxPerDay a day; *cutDay tells the
+// first day cut.
+Walk WalkRule(const Event& e, const Rule& r, int64_t low, int64_t high, const std::atomic<bool>* cancel,
+              std::vector<int64_t>* walls, int64_t* cutDay, std::string* why) {
+    const int64_t start = WallSeconds(e.start);
+    icaltimetype dayStart = icaltime_null_time();
+    dayStart.year = e.start.year, dayStart.month = e.start.month, dayStart.day = e.start.day;
+    icalrecur_iterator* it = icalrecur_iterator_new(r.days, dayStart);
+    if (!it) return *why = "the recurrence rule cannot be expanded", Walk::kGaveUp;
+    // Without a count the walk may begin at the window (days are walked in whole intervals of days,
+    // weeks, months or years from the start, which the library aligns rightly).
+    if (r.count == 0 && low > start) {
+        icalrecur_iterator_set_start(it, FromWallSeconds(low - low % kDay, nullptr));
+    }
+    const int64_t unit = r.freq == ICAL_HOURLY_RECURRENCE     ? 3600
+                         : r.freq == ICAL_MINUTELY_RECURRENCE ? 60
+                         : r.freq == ICAL_SECONDLY_RECURRENCE ? 1
+                                                              : 0;
+    const int64_t startUnit = unit ? FloorDiv(start, unit) : 0;
+    const auto deadline = std::chrono::steady_clock::now() + kMaxRuleTime;
+    long steps = 0;
+    long counted = 1;
+    Walk result = Walk::kDone;
+    bool end = false;
+    while (!end) {
+        const icaltimetype d = icalrecur_iterator_next(it);
+        if (icaltime_is_null_time(d)) break;
+        const int64_t day = DaysFromCivil(d.year, d.month, d.day) * kDay;
+        if (day > high || (r.hasUntil && day > r.untilWall)) break;
+        size_t perDay = 0;
+        bool dayDone = false;
+        for (size_t h = 0; h < r.hours.size() && !end && !dayDone; ++h) {
+            for (size_t m = 0; m < r.minutes.size() && !end && !dayDone; ++m) {
+                for (size_t s = 0; s < r.seconds.size() && !end && !dayDone; ++s) {
+                    if (++steps % 4096 == 0) {
+                        if (cancel && cancel->load()) {
+                            result = Walk::kCancelled, end = true;
+                        } else if (steps > kMaxSteps || std::chrono::steady_clock::now() > deadline) {
+                            *why = "expanding the recurrence rule took too long; given up";
+                            result = Walk::kGaveUp, end = true;
+                        }
+                        if (end) break;
+                    }
+                    const int64_t t = day + r.hours[h] * 3600 + r.minutes[m] * 60 + r.seconds[s];
+                    if (t <= start) continue;
+                    if ((r.hasUntil && t > r.untilWall) || t > high) {
+                        end = true;
+                        break;
+                    }
+                    // Sub-daily instances follow DTSTART by whole intervals, whatever window is asked.
+                    if (unit && (FloorDiv(t, unit) - startUnit) % r.interval != 0) continue;
+                    if (r.count && ++counted > r.count) {
+                        end = true;
+                        break;
+                    }
+                    if (t < low) continue;
+                    if (perDay == kMaxPerDay) {
+                        if (*cutDay < 0) *cutDay = day;
+                        dayDone = !r.count;  // a count goes on counting the rest
+                        continue;
+                    }
+                    ++perDay;
+                    walls->push_back(t);
+                }
             }
-            icalrecur_iterator_free(it);
+        }
+        if (!end && ++steps % 4096 == 0 && std::chrono::steady_clock::now() > deadline) {
+            *why = "expanding the recurrence rule took too long; given up";
+            result = Walk::kGaveUp;
+            break;
         }
     }
-    std::sort(out->begin() + static_cast<std::ptrdiff_t>(first), out->end());
-    out->erase(std::unique(out->begin() + static_cast<std::ptrdiff_t>(first), out->end()), out->end());
+    icalrecur_iterator_free(it);
+    return result;
+}
+
+using Note = IcsCalendar::Note;
+
+// The instances (instant, local time) of one event whose local start lies in [from, to], one per instant.
+bool Expand(const Event& e, uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
+            std::vector<std::pair<time_t, uint64_t>>* out) {
+    out->clear();
+    // As in the other direction, local times within one steady hour follow from the hour's start.
+    time_t hour = -1;
+    uint64_t hourLocal = 0;
+    bool steady = false;
+    auto add = [&](time_t utc, int64_t day) {
+        if (std::binary_search(e.excluded.begin(), e.excluded.end(), utc)) return;
+        if (std::binary_search(e.excludedDays.begin(), e.excludedDays.end(), day)) return;
+        const time_t start = utc - ((utc % 3600) + 3600) % 3600;
+        if (start != hour) {
+            uint64_t last = 0;
+            hour = start;
+            steady = ToLocal(start, &hourLocal) && ToLocal(start + 3599, &last) &&
+                     last - hourLocal == 3599 * platform::kTicksPerSecond;
+        }
+        uint64_t local = 0;
+        if (steady) {
+            local = hourLocal + static_cast<uint64_t>(utc - start) * platform::kTicksPerSecond;
+        } else if (!ToLocal(utc, &local)) {
+            return;
+        }
+        if (local >= from && local <= to) out->emplace_back(utc, local);
+    };
+    add(e.startUtc, DaysFromCivil(e.start.year, e.start.month, e.start.day));
+    for (const auto& t : e.extra) add(t.first, t.second);
+    const int64_t low = LocalWallSeconds(from) - kZoneSlackSeconds;
+    const int64_t high = LocalWallSeconds(to) + kZoneSlackSeconds;
+    std::vector<int64_t> walls;
+    for (const Rule& rule : e.rules) {
+        if (rule.gaveUp->load()) continue;
+        walls.clear();
+        int64_t cutDay = -1;
+        std::string why;
+        const Walk walk = WalkRule(e, rule, low, high, cancel, &walls, &cutDay, &why);
+        if (walk == Walk::kCancelled) return false;
+        if (walk == Walk::kGaveUp && !rule.gaveUp->exchange(true) && note) note(e.description + ": " + why);
+        if (cutDay >= 0 && !e.cutNoted->exchange(true) && note) {
+            note(e.description + ": more than " + std::to_string(kMaxPerDay) + " instances on " +
+                 DayText(cutDay) + " (and maybe other days); the first " + std::to_string(kMaxPerDay) +
+                 " of a day are kept");
+        }
+        std::lock_guard<std::mutex> lock(LibraryLock());
+        // Zones change their offset on the hour: within an hour whose first and last second convert
+        // 3,599 s apart, the instants follow from the hour's start (a rule every second converts once
+        // per hour, not once per instance).
+        int64_t hour = -1;
+        time_t hourUtc = 0;
+        bool steady = false;
+        for (int64_t wall : walls) {
+            const int64_t start = FloorDiv(wall, 3600) * 3600;
+            if (start != hour) {
+                time_t last = 0;
+                hour = start;
+                steady = ToUtc(FromWallSeconds(start, e.start.zone), &hourUtc) &&
+                         ToUtc(FromWallSeconds(start + 3599, e.start.zone), &last) && last - hourUtc == 3599;
+            }
+            time_t utc = 0;
+            if (steady) {
+                add(hourUtc + static_cast<time_t>(wall - start), FloorDiv(wall, kDay));
+            } else if (ToUtc(FromWallSeconds(wall, e.start.zone), &utc)) {
+                add(utc, FloorDiv(wall, kDay));
+            }
+        }
+    }
+    // Distinct instants stay distinct even where the local clock shows one time twice.
+    std::sort(out->begin(), out->end());
+    out->erase(std::unique(out->begin(), out->end(),
+                           [](const std::pair<time_t, uint64_t>& a, const std::pair<time_t, uint64_t>& b) {
+                               return a.first == b.first;
+                           }),
+               out->end());
+    return true;
 }
 
 // True when the text's last line is END:VCALENDAR: a calendar cut short (a half-written file, a broken
@@ -213,6 +520,61 @@ bool EndsWhole(const std::string& text) {
     return true;
 }
 
+bool StartsLine(const std::string& text, size_t at, const char* word) {
+    for (size_t i = 0; word[i]; ++i) {
+        if (at + i >= text.size() || std::toupper(static_cast<unsigned char>(text[at + i])) != word[i])
+            return false;
+    }
+    return true;
+}
+
+// The deepest nesting of BEGIN:/END: lines.
+int Depth(const std::string& text) {
+    int depth = 0, deepest = 0;
+    for (size_t at = 0; at < text.size();) {
+        if (StartsLine(text, at, "BEGIN:")) {
+            deepest = std::max(deepest, ++depth);
+        } else if (StartsLine(text, at, "END:")) {
+            --depth;
+        }
+        // A bare carriage return ends a line too, for the library.
+        const size_t eol = text.find_first_of("\r\n", at);
+        if (eol == std::string::npos) break;
+        at = eol + 1;
+    }
+    return deepest;
+}
+
+// A zone definition without a start or offsets in each of its parts cannot be computed; the system's zone
+// of that name is used instead (removing it makes the lookups fall through to it).
+void DropIncompleteZones(icalcomponent* calendar, std::vector<std::string>* notes) {
+    std::vector<icalcomponent*> incomplete;
+    for (icalcomponent* z = icalcomponent_get_first_component(calendar, ICAL_VTIMEZONE_COMPONENT); z;
+         z = icalcomponent_get_next_component(calendar, ICAL_VTIMEZONE_COMPONENT)) {
+        int parts = 0;
+        bool whole = true;
+        for (icalcomponent* p = icalcomponent_get_first_component(z, ICAL_ANY_COMPONENT); p;
+             p = icalcomponent_get_next_component(z, ICAL_ANY_COMPONENT)) {
+            const icalcomponent_kind kind = icalcomponent_isa(p);
+            if (kind != ICAL_XSTANDARD_COMPONENT && kind != ICAL_XDAYLIGHT_COMPONENT) continue;
+            ++parts;
+            whole = whole && icalcomponent_get_first_property(p, ICAL_DTSTART_PROPERTY) &&
+                    icalcomponent_get_first_property(p, ICAL_TZOFFSETTO_PROPERTY) &&
+                    icalcomponent_get_first_property(p, ICAL_TZOFFSETFROM_PROPERTY);
+        }
+        if (parts == 0 || !whole) incomplete.push_back(z);
+    }
+    for (icalcomponent* z : incomplete) {
+        icalproperty* id = icalcomponent_get_first_property(z, ICAL_TZID_PROPERTY);
+        if (notes) {
+            notes->push_back("time zone \"" + Text(id ? icalproperty_get_tzid(id) : nullptr) +
+                             "\" has no start or offsets; the system's zone of that name is used");
+        }
+        icalcomponent_remove_component(calendar, z);
+        icalcomponent_free(z);
+    }
+}
+
 }  // namespace
 
 struct IcsCalendar::Events {
@@ -223,61 +585,79 @@ struct IcsCalendar::Events {
     icalcomponent* root = nullptr;  // owns the zones the events point to
     std::string name;
     std::vector<Event> list;
+    Note later;  // what expansions after the first read have to say
 };
 
 IcsCalendar::~IcsCalendar() = default;
 
 std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, uint64_t from, uint64_t to,
-                                                      std::vector<std::string>* notes, std::string* error) {
+                                                      std::vector<std::string>* notes, std::string* error,
+                                                      Note later, const std::atomic<bool>* cancel) {
     QuietLibrary();
     if (!EndsWhole(text)) return *error = "not a whole calendar (no END:VCALENDAR at its end)", nullptr;
+    if (Depth(text) > kMaxDepth) {
+        return *error = "components nested deeper than " + std::to_string(kMaxDepth) + " levels", nullptr;
+    }
     auto events = std::make_shared<Events>();
+    events->later = std::move(later);
     {
         std::lock_guard<std::mutex> lock(LibraryLock());
         events->root = icalparser_parse_string(text.c_str());
     }
-    if (!events->root || icalcomponent_isa(events->root) != ICAL_VCALENDAR_COMPONENT) {
-        return *error = "not an iCalendar VCALENDAR", nullptr;
+    // Several calendars in one file come as children of one root.
+    std::vector<icalcomponent*> calendars;
+    if (events->root && icalcomponent_isa(events->root) == ICAL_VCALENDAR_COMPONENT) {
+        calendars.push_back(events->root);
+    } else if (events->root && icalcomponent_isa(events->root) == ICAL_XROOT_COMPONENT) {
+        std::lock_guard<std::mutex> lock(LibraryLock());
+        for (icalcomponent* c = icalcomponent_get_first_component(events->root, ICAL_VCALENDAR_COMPONENT); c;
+             c = icalcomponent_get_next_component(events->root, ICAL_VCALENDAR_COMPONENT)) {
+            calendars.push_back(c);
+        }
     }
-    icalcomponent* root = events->root;
+    if (calendars.empty()) return *error = "not an iCalendar VCALENDAR", nullptr;
     std::vector<std::pair<std::string, time_t>> overridden;  // UID, instant
     std::vector<std::string> series;                         // per kept event: its UID, empty for an override
-    {
-        std::lock_guard<std::mutex> lock(LibraryLock());
-        for (icalproperty* p = icalcomponent_get_first_property(root, ICAL_X_PROPERTY); p;
-             p = icalcomponent_get_next_property(root, ICAL_X_PROPERTY)) {
-            if (Text(icalproperty_get_x_name(p)) == "X-WR-CALNAME")
-                events->name = Text(icalproperty_get_x(p));
+    for (icalcomponent* root : calendars) {
+        {
+            std::lock_guard<std::mutex> lock(LibraryLock());
+            DropIncompleteZones(root, notes);
+            for (icalproperty* p = icalcomponent_get_first_property(root, ICAL_X_PROPERTY); p;
+                 p = icalcomponent_get_next_property(root, ICAL_X_PROPERTY)) {
+                if (events->name.empty() && Text(icalproperty_get_x_name(p)) == "X-WR-CALNAME")
+                    events->name = Text(icalproperty_get_x(p));
+            }
         }
-    }
-    for (icalcomponent* c = icalcomponent_get_first_component(root, ICAL_VEVENT_COMPONENT); c;
-         c = icalcomponent_get_next_component(root, ICAL_VEVENT_COMPONENT)) {
-        std::lock_guard<std::mutex> lock(LibraryLock());
-        Event e;
-        bool skip = false;
-        std::string why;
-        const bool good = ReadEvent(root, c, &e, &skip, &why);
-        // An instance overridden (or cancelled) by its own VEVENT leaves the series either way.
-        icalproperty* rid = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY);
-        if (rid) {
-            icaltimetype t = icalproperty_get_recurrenceid(rid);
-            time_t utc = 0;
-            if (!t.is_date && RealDate(t) && ZoneOf(root, rid, &t) && ToUtc(t, &utc)) {
-                overridden.emplace_back(Text(icalcomponent_get_uid(c)), utc);
-            } else if (!t.is_date || !RealDate(t)) {
-                if (notes) notes->push_back(Describe(c) + ": bad RECURRENCE-ID; skipped");
+        for (icalcomponent* c = icalcomponent_get_first_component(root, ICAL_VEVENT_COMPONENT); c;
+             c = icalcomponent_get_next_component(root, ICAL_VEVENT_COMPONENT)) {
+            std::lock_guard<std::mutex> lock(LibraryLock());
+            Event e;
+            bool skip = false;
+            std::string why, ignored;
+            const bool good = ReadEvent(root, c, &e, &skip, &why, &ignored);
+            if (!ignored.empty() && notes) notes->push_back(Describe(c) + ": ignored: " + ignored);
+            // An instance overridden (or cancelled) by its own VEVENT leaves the series either way.
+            icalproperty* rid = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY);
+            if (rid) {
+                icaltimetype t = icalproperty_get_recurrenceid(rid);
+                time_t utc = 0;
+                if (!t.is_date && RealDate(t) && ZoneOf(root, rid, &t) && ToUtc(t, &utc)) {
+                    overridden.emplace_back(Text(icalcomponent_get_uid(c)), utc);
+                } else if (!t.is_date || !RealDate(t)) {
+                    if (notes) notes->push_back(Describe(c) + ": bad RECURRENCE-ID; skipped");
+                    continue;
+                }
+                e.rules.clear();  // an override is one instance
+                e.extra.clear();
+            }
+            if (!good) {
+                if (notes) notes->push_back(Describe(c) + ": " + why + "; skipped");
                 continue;
             }
-            e.rules.clear();  // an override is one instance
-            e.extra.clear();
+            if (skip) continue;
+            series.push_back(rid ? std::string() : Text(icalcomponent_get_uid(c)));
+            events->list.push_back(std::move(e));
         }
-        if (!good) {
-            if (notes) notes->push_back(Describe(c) + ": " + why + "; skipped");
-            continue;
-        }
-        if (skip) continue;
-        series.push_back(rid ? std::string() : Text(icalcomponent_get_uid(c)));
-        events->list.push_back(std::move(e));
     }
     for (const auto& o : overridden) {
         for (size_t i = 0; i < events->list.size(); ++i) {
@@ -288,54 +668,77 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, u
 
     std::shared_ptr<IcsCalendar> calendar(new IcsCalendar());
     calendar->events_ = std::move(events);
-    calendar->Index(from, to);
+    calendar->Index(from, to, cancel, [notes](const std::string& line) {
+        if (notes) notes->push_back(line);
+    });
     return calendar;
 }
 
-std::shared_ptr<const IcsCalendar> IcsCalendar::Reindexed(uint64_t from, uint64_t to) const {
+std::shared_ptr<const IcsCalendar> IcsCalendar::Reindexed(uint64_t from, uint64_t to,
+                                                          const std::atomic<bool>* cancel) const {
     std::shared_ptr<IcsCalendar> calendar(new IcsCalendar());
     calendar->events_ = events_;
-    calendar->Index(from, to);
+    calendar->Index(from, to, cancel, events_->later);
     return calendar;
 }
 
-void IcsCalendar::Index(uint64_t from, uint64_t to) {
+bool IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
+                          std::vector<Occurrence>* found) const {
+    auto byTime = [](const Occurrence& a, const Occurrence& b) {
+        return a.time < b.time || (a.time == b.time && a.event < b.event);
+    };
+    bool cut = false;
+    auto trim = [&] {
+        std::sort(found->begin(), found->end(), byTime);
+        if (found->size() > kMaxHeld) found->resize(kMaxHeld), cut = true;
+    };
+    std::vector<std::pair<time_t, uint64_t>> times;
+    const auto deadline = std::chrono::steady_clock::now() + kMaxWindowTime +
+                          kMoreTimePerEvent * static_cast<int64_t>(events_->list.size());
+    size_t late = 0;
+    for (size_t i = 0; i < events_->list.size(); ++i) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            for (const Rule& rule : events_->list[i].rules) late += !rule.gaveUp->exchange(true);
+        }
+        if (!Expand(events_->list[i], from, to, cancel, note, &times)) break;
+        for (const auto& t : times) found->push_back(Occurrence{t.second, static_cast<uint32_t>(i)});
+        if (found->size() > 2 * kMaxHeld) trim();
+    }
+    trim();
+    if (late && note) {
+        note("expanding the calendar took too long; " + std::to_string(late) +
+             " recurrence rules not yet expanded are given up");
+    }
+    if (cut && note) {
+        note("more than " + std::to_string(kMaxHeld) + " instances from " + FormatLocalTime(from) + " to " +
+             FormatLocalTime(to) + "; those after " + FormatLocalTime(found->back().time) + " are cut");
+    }
+    return !cut;
+}
+
+void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note) {
     from_ = from;
     to_ = to;
     index_.clear();
-    std::vector<uint64_t> times;
-    for (size_t i = 0; i < events_->list.size(); ++i) {
-        times.clear();
-        {
-            std::lock_guard<std::mutex> lock(LibraryLock());
-            Expand(events_->list[i], from, to, &times);
-        }
-        for (uint64_t t : times) index_.push_back(Occurrence{t, static_cast<uint32_t>(i)});
+    wholeTo_ = to;
+    if (!Collect(from, to, cancel, note, &index_) && !index_.empty()) {
+        // The last instant kept may have lost some of its actions: the index ends before it, and later
+        // requests are expanded for their own window.
+        wholeTo_ = index_.back().time - 1;
+        while (!index_.empty() && index_.back().time > wholeTo_) index_.pop_back();
     }
-    std::stable_sort(index_.begin(), index_.end(),
-                     [](const Occurrence& a, const Occurrence& b) { return a.time < b.time; });
 }
 
 void IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) const {
     std::vector<Occurrence> found;
-    if (from >= from_ && to <= to_) {
+    if (from >= from_ && to <= wholeTo_) {
         auto lo = std::lower_bound(index_.begin(), index_.end(), from,
                                    [](const Occurrence& o, uint64_t t) { return o.time < t; });
         auto hi = std::upper_bound(lo, index_.end(), to,
                                    [](uint64_t t, const Occurrence& o) { return t < o.time; });
         found.assign(lo, hi);
     } else {
-        std::vector<uint64_t> times;
-        for (size_t i = 0; i < events_->list.size(); ++i) {
-            times.clear();
-            {
-                std::lock_guard<std::mutex> lock(LibraryLock());
-                Expand(events_->list[i], from, to, &times);
-            }
-            for (uint64_t t : times) found.push_back(Occurrence{t, static_cast<uint32_t>(i)});
-        }
-        std::stable_sort(found.begin(), found.end(),
-                         [](const Occurrence& a, const Occurrence& b) { return a.time < b.time; });
+        Collect(from, to, nullptr, events_->later, &found);
     }
     for (const Occurrence& o : found) {
         if (json->size() > 0 && json->back() == '}') json->push_back(',');

@@ -6,12 +6,17 @@
 // dates, overridden instances) are expanded; zoned and UTC times are converted to the server's local time,
 // floating times are taken as local.
 //
+// Every expansion is bounded: a rule that takes too long is given up (and said so), an event keeps at
+// most 1,440 instances a day and a window at most 500,000 in all (what is cut is said).
+//
 // Expanding a rule is slow in the calendar library (tens of microseconds per event), so the occurrences
 // of a window around today are expanded once when the calendar is read; requests inside it are answered
 // from that index, requests outside it are expanded on demand.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,14 +26,20 @@ namespace calendar_server {
 class IcsCalendar {
 public:
     struct Events;
+    using Note = std::function<void(const std::string&)>;
     ~IcsCalendar();
 
     // Reads a calendar and expands the occurrences of [from, to] (local instants); null with the reason
-    // when the text is not a whole calendar. Each event that cannot be used adds a line to `notes`.
+    // when the text is not a whole calendar. Each event that cannot be used, and each cut, adds a line to
+    // `notes`; what later expansions cut or give up goes to `later`. An expansion ends early once
+    // `cancel` is set.
     static std::shared_ptr<const IcsCalendar> Parse(const std::string& text, uint64_t from, uint64_t to,
-                                                    std::vector<std::string>* notes, std::string* error);
+                                                    std::vector<std::string>* notes, std::string* error,
+                                                    Note later = nullptr,
+                                                    const std::atomic<bool>* cancel = nullptr);
     // The same events with the occurrences of another window expanded.
-    std::shared_ptr<const IcsCalendar> Reindexed(uint64_t from, uint64_t to) const;
+    std::shared_ptr<const IcsCalendar> Reindexed(uint64_t from, uint64_t to,
+                                                 const std::atomic<bool>* cancel = nullptr) const;
 
     // Appends the actions that start in [from, to] as the elements of an answer's JSON list, comma
     // separated, by time (events of one instant in the calendar's order).
@@ -41,12 +52,17 @@ public:
     uint64_t indexedTo() const { return to_; }
 
 private:
+    struct Occurrence;
     IcsCalendar() = default;
-    void Index(uint64_t from, uint64_t to);
+    void Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note);
+    // False when instances were cut.
+    bool Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
+                 std::vector<Occurrence>* found) const;
 
     std::shared_ptr<const Events> events_;
     uint64_t from_ = 0;
     uint64_t to_ = 0;
+    uint64_t wholeTo_ = 0;  // the index holds every instance up to here
     struct Occurrence {
         uint64_t time;
         uint32_t event;

@@ -59,7 +59,7 @@ void IcsSource::Preload(const std::string& text) {
     uint64_t from = 0, to = 0;
     IndexWindow(&from, &to);
     std::string error;
-    auto calendar = IcsCalendar::Parse(text, from, to, nullptr, &error);
+    auto calendar = IcsCalendar::Parse(text, from, to, nullptr, &error, Later(), &stop_);
     if (!calendar) return;
     std::lock_guard<std::mutex> lock(mutex_);
     current_ = std::move(calendar);
@@ -201,7 +201,8 @@ void IcsSource::Attempt() {
     uint64_t from = 0, to = 0;
     IndexWindow(&from, &to);
     std::vector<std::string> notes;
-    auto calendar = IcsCalendar::Parse(text, from, to, &notes, &error);
+    auto calendar = IcsCalendar::Parse(text, from, to, &notes, &error, Later(), &stop_);
+    if (stop_) return;  // expansion ended early: the calendar is not whole
     for (const std::string& n : notes) note_(where + n);
     if (!calendar) return note_(where + error + kept);
     note_(where + "read " + std::to_string(calendar->eventCount()) + " events");
@@ -213,12 +214,21 @@ void IcsSource::Attempt() {
     if (read_) read_(text, *calendar);
 }
 
+IcsCalendar::Note IcsSource::Later() const {
+    const std::string where = "location " + std::to_string(location_) + ": " + source_ + ": ";
+    Note note = note_;
+    return [note, where](const std::string& line) {
+        if (note) note(where + line);
+    };
+}
+
 void IcsSource::Reindex() {
     auto calendar = Current();
     uint64_t from = 0, to = 0;
     IndexWindow(&from, &to);
     if (!calendar || (calendar->indexedFrom() == from && calendar->indexedTo() == to)) return;
-    auto moved = calendar->Reindexed(from, to);
+    auto moved = calendar->Reindexed(from, to, &stop_);
+    if (stop_) return;
     std::lock_guard<std::mutex> lock(mutex_);
     if (current_ == calendar) current_ = std::move(moved);
 }

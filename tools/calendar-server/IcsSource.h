@@ -54,6 +54,8 @@ private:
     bool Fetch(std::string* text, std::string* error);
     std::string Stamp() const;
     void Reindex();
+    // Where the notes of expansions after a read go.
+    IcsCalendar::Note Later() const;
     void IndexWindow(uint64_t* from, uint64_t* to) const;
 
     const int64_t location_;

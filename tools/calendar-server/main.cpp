@@ -164,6 +164,13 @@ int main(int argc, char** argv) {
     // one stays pending and blocked until exit).
     kill(getpid(), SIGTERM);
     waiter.join();
+    // The calendar readers are told to stop with the server; one busy in a library call that cannot be
+    // interrupted must not keep the process alive past its stop.
+    std::thread([served] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::cerr << "calendar-server: stopped (a calendar reader did not end in time)" << std::endl;
+        _exit(served ? 0 : 1);
+    }).detach();
     std::cerr << "calendar-server: stopped\n";
     return served ? 0 : 1;
 }
