@@ -15,7 +15,6 @@
 #include "CalendarServer.h"
 #include "Database.h"
 #include "platform/Clock.h"
-#include "support/LoopbackServer.h"
 
 using calendar_server::Access;
 using calendar_server::CalendarServer;
@@ -35,18 +34,13 @@ protected:
         calendar.SetAccess(std::move(access));
         server.reset(new HttpServer(limits));
         calendar.Register(*server, nullptr);
-        port = server->bind_to_any_port("127.0.0.1");
-        ASSERT_GT(port, 0);
+        ASSERT_GT(port = server->bind_to_any_port("127.0.0.1"), 0);
         thread = std::thread([this] { server->listen_after_bind(); });
         while (!server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        http.reset(new httplib::Client("127.0.0.1", port));
     }
     void TearDown() override {
-        if (!thread.joinable()) return;
-        server->stop();
-        thread.join();
+        if (thread.joinable()) server->stop(), thread.join();
     }
-    // A connection that sends what it is given, and nothing more.
     int Connect() {
         const int sock = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
@@ -56,17 +50,13 @@ protected:
         EXPECT_EQ(0, connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address));
         return sock;
     }
-    int Status(const std::string& target) {
-        auto res = http->Get(target.c_str());
-        return res ? res->status : -1;
-    }
     // The status of a request sent exactly as written (a Host line is added unless it has one).
-    int Raw(const std::string& method, const std::string& target, std::string headers,
+    int Raw(const std::string& method, const std::string& target, std::string headers = "",
             const std::string& body = "") {
         if (headers.find("Host:") == std::string::npos)
             headers += "Host: 127.0.0.1:" + std::to_string(port) + "\r\n";
-        const std::string request = method + " " + target + " HTTP/1.1\r\n" + headers +
-                                    "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        if (!body.empty()) headers += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        const std::string request = method + " " + target + " HTTP/1.1\r\n" + headers + "\r\n" + body;
         const int sock = Connect();
         send(sock, request.data(), request.size(), MSG_NOSIGNAL);
         char answer[64] = "";
@@ -75,20 +65,17 @@ protected:
         return n > 12 ? std::atoi(answer + 9) : -1;
     }
 
-    ScopedEnv noProxy{"http_proxy", nullptr};
     CalendarServer calendar;
     std::unique_ptr<HttpServer> server;
     std::thread thread;
     int port = 0;
-    std::unique_ptr<httplib::Client> http;
 };
 
 // Whether the server ends the connection within `ms`.
 bool ClosedWithin(int sock, int ms) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     char buffer[512];
-    while (std::chrono::steady_clock::now() < end) {
-        pollfd p{sock, POLLIN, 0};
+    for (pollfd p{sock, POLLIN, 0}; std::chrono::steady_clock::now() < end;) {
         if (poll(&p, 1, 20) > 0 && recv(sock, buffer, sizeof buffer, 0) <= 0) return true;
     }
     return false;
@@ -98,12 +85,10 @@ bool ClosedWithin(int sock, int ms) {
 
 TEST_F(GuardTest, WindowsBeyond400DaysAndBodiesBeyond1MiBAreRefused) {
     Start();
-    EXPECT_EQ(200, Status("/apiv1/calendar/1/actions?start=2025-01-01T00:00:00&end=2026-02-04T23:59:59"));
-    auto res = http->Get("/apiv1/calendar/1/actions?start=1601-01-01T00:00:00&end=9999-12-31T23:59:59");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(400, res->status);
-    EXPECT_NE(std::string::npos, nlohmann::json::parse(res->body).value("error", "").find("400 days"));
-    EXPECT_EQ(400, Status("/apiv1/calendar/1/actions?start=2025-01-01T00:00:00&end=2026-02-05T00:00:00"));
+    const std::string actions = "/apiv1/calendar/1/actions?start=2025-01-01T00:00:00&end=";
+    EXPECT_EQ(200, Raw("GET", actions + "2026-02-04T23:59:59"));
+    EXPECT_EQ(400, Raw("GET", actions + "2026-02-05T00:00:00"));
+    EXPECT_EQ(400, Raw("GET", "/apiv1/calendar/1/actions?start=1601-01-01T00:00:00&end=9999-12-31T23:59:59"));
     // Refused from its length alone, before the body is read.
     EXPECT_EQ(413, Raw("POST", "/apiv1/variable", "Content-Length: 2097152\r\n"));
 }
@@ -112,30 +97,25 @@ TEST_F(GuardTest, SlowClientsAreCutOffAndDoNotHoldOtherRequests) {
     HttpServer::Limits limits;
     limits.requestMs = 400;
     Start(Access(), limits);
-    // Stalled halfway through their request line, and one trickling a byte at a time.
-    std::vector<int> stalled;
-    for (int i = 0; i < 16; ++i) {
-        stalled.push_back(Connect());
-        send(stalled.back(), "GET /apiv1/loc", 14, 0);
-    }
-    const int trickling = Connect();
+    // Sixteen clients trickling their requests a byte at a time: each byte comes well within the
+    // time a read may wait, the whole request never.
+    std::vector<int> trickling(16);
+    for (int& sock : trickling) sock = Connect();
     std::atomic<bool> trickle{true};
     std::thread trickler([&] {
         const std::string request = "GET /apiv1/location HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: ";
         for (size_t i = 0; trickle; ++i) {
-            send(trickling, request.c_str() + i % request.size(), 1, MSG_NOSIGNAL);
+            for (int sock : trickling) send(sock, request.c_str() + i % request.size(), 1, MSG_NOSIGNAL);
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
         }
     });
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(200, Status("/apiv1/location"));
+    EXPECT_EQ(200, Raw("GET", "/apiv1/location"));
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300));
-    EXPECT_TRUE(ClosedWithin(trickling, 3000));
-    for (int sock : stalled) EXPECT_TRUE(ClosedWithin(sock, 1000));
+    for (int sock : trickling) EXPECT_TRUE(ClosedWithin(sock, 3000));
     trickle = false;
     trickler.join();
-    for (int sock : stalled) close(sock);
-    close(trickling);
+    for (int sock : trickling) close(sock);
 }
 
 TEST_F(GuardTest, RequestsOfOtherSitesPagesAreRefusedAndThePluginsOwnWritesPass) {
@@ -191,24 +171,16 @@ TEST_F(GuardTest, OnlyClientsOfTheAllowedNetworksAreServed) {
     ASSERT_TRUE(calendar_server::ParseNetwork("10.0.0.0/8", &access.clients[0]));
     ASSERT_TRUE(calendar_server::ParseNetwork("::1", &access.clients[1]));
     Start(access);
-    EXPECT_EQ(403, Status("/apiv1/location"));
-    EXPECT_EQ(403, Raw("POST", "/apiv1/variable", "", R"({"location_id":1,"name":"V","var_type":1})"));
+    EXPECT_EQ(403, Raw("GET", "/apiv1/location"));
 }
 
 namespace {
 
 class DatabaseFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/calendar-server-guard-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(name));
-        dir = name;
-        path = dir + "/calendar.db";
-    }
     void TearDown() override {
         for (const char* suffix : {"", "-wal", "-shm", "-journal", ".new"})
             std::remove((path + suffix).c_str());
-        rmdir(dir.c_str());
     }
     void Write(const char* sql) {
         calendar_server::Database db;
@@ -231,24 +203,10 @@ protected:
         EXPECT_FALSE(std::ifstream(path + "-wal").good());
     }
 
-    std::string dir;
-    std::string path;
+    const std::string path = "/tmp/calendar-server-guard-" + std::to_string(getpid()) + ".db";
 };
 
 }  // namespace
-
-TEST_F(DatabaseFileTest, ANewDatabaseIsCreatedWholeAndReopened) {
-    std::string error;
-    {
-        CalendarServer server;
-        ASSERT_TRUE(server.OpenDatabase(path, &error)) << error;
-        ASSERT_TRUE(server.Load(kData, platform::LocalInstantNow(), &error)) << error;
-    }
-    EXPECT_FALSE(std::ifstream(path + ".new").good());
-    CalendarServer reopened;
-    ASSERT_TRUE(reopened.OpenDatabase(path, &error)) << error;
-    EXPECT_EQ(1u, reopened.Document()["variables"].size());
-}
 
 TEST_F(DatabaseFileTest, FilesThatAreNotAHealthyDatabaseOfThisServerAreRefusedUnchanged) {
     std::ofstream(path).flush();
@@ -272,6 +230,7 @@ TEST_F(DatabaseFileTest, FilesThatAreNotAHealthyDatabaseOfThisServerAreRefusedUn
         std::string error;
         ASSERT_TRUE(server.OpenDatabase(path, &error)) << error;
     }
+    EXPECT_FALSE(std::ifstream(path + ".new").good());
     Write(
         "PRAGMA journal_mode=DELETE; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
         "WHERE i < 3000) INSERT INTO actions SELECT 1, i, 'a', 'b', 1, hex(randomblob(20)) FROM n");

@@ -360,8 +360,12 @@ bool CalendarServer::CreateDatabase(const std::string& path, std::string* error)
     db_.Close();
     // Linked rather than renamed, so that a database another process put there meanwhile is kept.
     if (ok && link(building.c_str(), path.c_str()) != 0) {
-        ok = false;
-        *error = "cannot create " + path + ": " + std::strerror(errno);
+        // A file system without hard links: moved instead, the path having been free a moment ago.
+        const int linkError = errno;
+        if (linkError == EEXIST || std::rename(building.c_str(), path.c_str()) != 0) {
+            ok = false;
+            *error = "cannot create " + path + ": " + std::strerror(linkError == EEXIST ? linkError : errno);
+        }
     }
     std::remove(building.c_str());
     return ok;
