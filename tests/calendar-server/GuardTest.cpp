@@ -83,7 +83,7 @@ bool ClosedWithin(int sock, int ms) {
 
 }  // namespace
 
-TEST_F(GuardTest, WindowsBeyond400DaysAndBodiesBeyond1MiBAreRefused) {
+TEST_F(GuardTest, WindowsBeyond400DaysBodiesBeyond1MiBAndEndlessHeadsAreRefused) {
     Start();
     const std::string actions = "/apiv1/calendar/1/actions?start=2025-01-01T00:00:00&end=";
     EXPECT_EQ(200, Raw("GET", actions + "2026-02-04T23:59:59"));
@@ -91,6 +91,13 @@ TEST_F(GuardTest, WindowsBeyond400DaysAndBodiesBeyond1MiBAreRefused) {
     EXPECT_EQ(400, Raw("GET", "/apiv1/calendar/1/actions?start=1601-01-01T00:00:00&end=9999-12-31T23:59:59"));
     // Refused from its length alone, before the body is read.
     EXPECT_EQ(413, Raw("POST", "/apiv1/variable", "Content-Length: 2097152\r\n"));
+    // A head that never ends is cut off once it is larger than any request may be.
+    const int sock = Connect();
+    std::string lines = "GET / HTTP/1.1\r\n";
+    for (int i = 0; i < 1 << 17; ++i) lines += "X-Pad: 0123456789\r\n";
+    send(sock, lines.data(), lines.size(), MSG_NOSIGNAL);
+    EXPECT_TRUE(ClosedWithin(sock, 2000));
+    close(sock);
 }
 
 TEST_F(GuardTest, SlowClientsAreCutOffAndDoNotHoldOtherRequests) {

@@ -40,7 +40,7 @@ public:
 
     ssize_t read(char* ptr, size_t size) override {
         if (pos_ == len_) {
-            if (!Wait(POLLIN, requestEnd_)) return -1;
+            if (received_ >= limits_.requestBytes || !Wait(POLLIN, requestEnd_)) return -1;
             // A large read goes straight to the caller.
             if (size >= sizeof buffer_) return Receive(ptr, size);
             const ssize_t n = Receive(buffer_, sizeof buffer_);
@@ -72,6 +72,7 @@ public:
 private:
     bool Begin() {
         requestEnd_ = Clock::now() + std::chrono::milliseconds(limits_.requestMs);
+        received_ = 0;
         answering_ = false;
         return true;
     }
@@ -101,8 +102,9 @@ private:
     ssize_t Receive(char* ptr, size_t size) {
         ssize_t n;
         do {
-            n = ::recv(sock_, ptr, size, 0);
+            n = ::recv(sock_, ptr, std::min(size, limits_.requestBytes - received_), 0);
         } while (n < 0 && errno == EINTR);
+        if (n > 0) received_ += static_cast<size_t>(n);
         return n;
     }
 
@@ -130,6 +132,7 @@ private:
     char buffer_[4096];
     size_t pos_ = 0;
     size_t len_ = 0;
+    size_t received_ = 0;  // bytes of the current request taken from the socket
     Clock::time_point requestEnd_;
     mutable Clock::time_point answerEnd_;
     mutable bool answering_ = false;

@@ -16,6 +16,8 @@ public:
         // From a request's first byte to its last: a client that trickles its request is cut off, so it
         // holds a serving thread no longer than this.
         int requestMs = 10000;
+        // The bytes of one request, head and body: endless header lines end the connection.
+        size_t requestBytes = 2u << 20;
         // From an answer's first byte to its last, for a client that reads slowly.
         int answerMs = 30000;
         // Connections served at once; more wait for a free thread.
