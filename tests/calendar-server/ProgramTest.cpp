@@ -171,6 +171,18 @@ TEST(CalendarServerProgram, BadOptionsAndDataEndWithAnError) {
     EXPECT_NE(std::string::npos, missing.Errors().find("cannot read"));
 }
 
+TEST(CalendarServerProgram, ListeningBeyondLoopbackWithoutAllowFromWarns) {
+    // A documentation address that this machine does not have: the listen fails after the warning.
+    Program open({"--bind", "192.0.2.1", "--port", "0"});
+    EXPECT_EQ(1, open.Wait());
+    EXPECT_NE(std::string::npos, open.Errors().find("without --allow-from"));
+    Program limited({"--bind", "192.0.2.1", "--port", "0", "--allow-from", "192.0.2.0/24"});
+    EXPECT_EQ(1, limited.Wait());
+    EXPECT_EQ(std::string::npos, limited.Errors().find("warning"));
+    Program bad({"--allow-from", "10.1.2.3/33"});
+    EXPECT_EQ(2, bad.Wait());
+}
+
 namespace {
 
 std::string TempDir() {

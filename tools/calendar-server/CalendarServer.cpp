@@ -1,10 +1,14 @@
 #include "CalendarServer.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -76,6 +80,50 @@ bool ValidVariable(const json& v, bool needId, std::string* why) {
         return *why = "variable_id must be a positive integer", false;
     }
     return true;
+}
+
+// The tables every version of the schema has.
+const char* const kTables[] = {"actions", "calendar_copies", "locations", "variables"};
+
+// Looks at an existing database file without writing to it, so that a file this server must not take is
+// left exactly as it was: a newer schema, another program's tables, damage.
+bool CheckDatabase(const std::string& path, std::string* error) {
+    Database db;
+    if (!db.Open(path, error, true)) return false;
+    int64_t version = 0;
+    {
+        Statement read(db.handle(), "PRAGMA user_version");
+        if (!read.Step()) return *error = path + " is not a calendar database: " + db.LastError(), false;
+        version = read.Int(0);
+    }
+    if (version > kSchemaVersion) {
+        return *error = path + " has schema " + std::to_string(version) + ", this server knows " +
+                        std::to_string(kSchemaVersion),
+               false;
+    }
+    std::vector<std::string> tables;
+    Statement list(db.handle(), "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name");
+    while (list.Step()) tables.push_back(list.Text(0));
+    if (!list.Done()) return *error = path + " cannot be read: " + db.LastError(), false;
+    // Without a version it may only be empty: any table is another program's.
+    if (version == 0 && !tables.empty()) {
+        std::string names;
+        for (const std::string& t : tables) names += (names.empty() ? "" : ", ") + t;
+        return *error = path + " is not a calendar database (it holds the tables " + names + ")", false;
+    }
+    for (const char* table : kTables) {
+        if (version > 0 && std::find(tables.begin(), tables.end(), table) == tables.end())
+            return *error = path + " is not a calendar database (it has no table " + table + ")", false;
+    }
+    Statement check(db.handle(), "PRAGMA quick_check");
+    if (!check.Step()) return *error = path + " is damaged: " + db.LastError(), false;
+    if (check.Text(0) != "ok") return *error = path + " is damaged: " + check.Text(0), false;
+    return true;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
 json ServedVariable(const json& v) {
@@ -287,7 +335,40 @@ CalendarServer::~CalendarServer() {
 
 bool CalendarServer::OpenDatabase(const std::string& path, std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        if (errno != ENOENT) return *error = "cannot open " + path + ": " + std::strerror(errno), false;
+        if (!CreateDatabase(path, error)) return false;
+    } else if (info.st_size == 0) {
+        // This server never leaves an empty file where a database belongs (CreateDatabase), so an empty
+        // one is another program's, or a database cut short: taking it as new would hide the loss.
+        return *error =
+                   path + " is empty and was not created by this server; remove it to start a new database",
+               false;
+    } else if (!CheckDatabase(path, error)) {
+        return false;
+    }
     return db_.Open(path, error) && CreateSchema(error);
+}
+
+// A new database is built beside its path and linked into place whole, with its tables: a file at the path
+// is always a database of this server's, never an empty one that a crash left behind.
+bool CalendarServer::CreateDatabase(const std::string& path, std::string* error) {
+    const std::string building = path + ".new";
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::remove((building + suffix).c_str());
+    bool ok = db_.Open(building, error) && CreateSchema(error);
+    db_.Close();
+    // Linked rather than renamed, so that a database another process put there meanwhile is kept.
+    if (ok && link(building.c_str(), path.c_str()) != 0) {
+        // A file system without hard links: moved instead, the path having been free a moment ago.
+        const int linkError = errno;
+        if (linkError == EEXIST || std::rename(building.c_str(), path.c_str()) != 0) {
+            ok = false;
+            *error = "cannot create " + path + ": " + std::strerror(linkError == EEXIST ? linkError : errno);
+        }
+    }
+    std::remove(building.c_str());
+    return ok;
 }
 
 bool CalendarServer::CreateSchema(std::string* error) {
@@ -403,6 +484,21 @@ void CalendarServer::Register(httplib::Server& server, std::ostream* log) {
             }
         };
     };
+    server.set_payload_max_length(kMaxBodyBytes);
+    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        std::string why;
+        int status = Refusal(req, &why);
+        // Refused on its length alone: the body is not waited for.
+        if (status == 0 && req.get_header_value<uint64_t>("Content-Length") > kMaxBodyBytes) {
+            status = 413;
+            why = "a request body may hold at most " + std::to_string(kMaxBodyBytes >> 20) + " MiB";
+        }
+        if (status == 0) return httplib::Server::HandlerResponse::Unhandled;
+        Error(res, status, why);
+        res.set_header("Connection", "close");
+        HttpServer::EndAfterAnswer();
+        return httplib::Server::HandlerResponse::Handled;
+    });
     server.Get("/apiv1/location", bind(&CalendarServer::GetLocations));
     server.Get("/apiv1/variable", bind(&CalendarServer::GetVariables));
     server.Post("/apiv1/variable", bind(&CalendarServer::CreateVariable));
@@ -422,6 +518,45 @@ void CalendarServer::Register(httplib::Server& server, std::ostream* log) {
             *log << line.str() << std::flush;
         });
     }
+}
+
+int CalendarServer::Refusal(const httplib::Request& req, std::string* why) const {
+    if (!access_.clients.empty() &&
+        std::none_of(access_.clients.begin(), access_.clients.end(),
+                     [&](const Network& n) { return InNetwork(n, req.remote_addr); })) {
+        return *why = "this server does not serve " + req.remote_addr, 403;
+    }
+    const std::string host = Lower(req.get_header_value("Host"));
+    if (access_.loopbackOnly && req.has_header("Host")) {
+        // The name without its port; an IPv6 address comes in brackets.
+        std::string name = host;
+        if (!name.empty() && name[0] == '[') {
+            name = name.substr(1, name.find(']') - 1);
+        } else {
+            name = name.substr(0, name.find(':'));
+        }
+        if (name != "localhost" && !IsLoopbackAddress(name) &&
+            std::find(access_.hosts.begin(), access_.hosts.end(), name) == access_.hosts.end()) {
+            return *why = "this server answers only to names of this machine, not " + name, 403;
+        }
+    }
+    // Requests a browser sends on behalf of another site's page.
+    if (req.has_header("Origin") && Lower(req.get_header_value("Origin")) != "http://" + host) {
+        return *why = "requests from the page of another site are refused", 403;
+    }
+    if (Lower(req.get_header_value("Sec-Fetch-Site")) == "cross-site")
+        return *why = "requests from the page of another site are refused", 403;
+    // A browser sends these types to any site without asking first; the server's writes are never one.
+    if (req.method != "GET" && req.method != "HEAD" && req.method != "OPTIONS") {
+        std::string type = Lower(req.get_header_value("Content-Type"));
+        type = type.substr(0, type.find(';'));
+        type.erase(type.find_last_not_of(" \t") + 1);
+        if (type == "text/plain" || type == "application/x-www-form-urlencoded" ||
+            type == "multipart/form-data") {
+            return *why = "a write may not be sent as " + type, 415;
+        }
+    }
+    return 0;
 }
 
 bool CalendarServer::KnownLocation(int64_t id) {
@@ -576,7 +711,13 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
     } else {
         return Error(res, 400, "give date=YYYY-MM-DD or start= and end=");
     }
+    if (to >= from && to - from >= kMaxWindowDays * platform::kTicksPerDay) {
+        return Error(res, 400, "a window may span at most " + std::to_string(kMaxWindowDays) + " days");
+    }
+    const std::string tooLarge =
+        "the answer would exceed " + std::to_string(kMaxAnswerBytes >> 20) + " MiB; ask a shorter window";
     json list = json::array();
+    size_t size = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!KnownLocation(location)) return Error(res, 404, "no such location");
@@ -591,6 +732,9 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
                                     {"date", FormatLocalTime(static_cast<uint64_t>(select.Int(2)))},
                                     {"macro_action", select.Int(3)},
                                     {"macro_data", select.Text(4)}});
+                // The members' text and their names and punctuation.
+                for (int i : {0, 1, 4}) size += select.Text(i).size() + 32;
+                if (size > kMaxAnswerBytes) return Error(res, 400, tooLarge);
             }
             if (!select.Done()) return Error(res, 500, "cannot read the database: " + db_.LastError());
             return Reply(res, 200, json{{"calendaractions", list}});
@@ -604,6 +748,7 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
     if (to > calendar->indexedTo()) source.Requested(to);
     std::string text = "{\"calendaractions\":[";
     calendar->AppendActions(from, to, &text);
+    if (text.size() > kMaxAnswerBytes) return Error(res, 400, tooLarge);
     res.status = 200;
     res.set_content(text + "]}", "application/json");
 }

@@ -21,8 +21,11 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "Database.h"
+#include "HttpServer.h"
 #include "IcsSource.h"
 
 namespace calendar_server {
@@ -34,6 +37,23 @@ bool ParseLocalTime(const std::string& text, uint64_t* instant, bool* dateOnly);
 // "YYYY-MM-DDThh:mm:ss".
 std::string FormatLocalTime(uint64_t instant);
 
+// Who may talk to the server. A browser on the operator's machine is a client too: a page of any site may
+// send it requests, so requests that a browser marks as another site's are refused.
+struct Access {
+    // While the server listens on loopback only, a request must name this machine as its Host (a page
+    // whose name resolves to 127.0.0.1 names its own site instead).
+    bool loopbackOnly = true;
+    std::vector<std::string> hosts;  // further Host names accepted (--allow-host)
+    std::vector<Network> clients;    // when not empty, the only client networks served (--allow-from)
+};
+
+// The largest window a request for actions may ask (the plug-in asks a day or its look-ahead), and the
+// largest answer.
+constexpr uint64_t kMaxWindowDays = 400;
+constexpr size_t kMaxAnswerBytes = 16u << 20;
+// The largest request body (a variable is a few hundred bytes).
+constexpr size_t kMaxBodyBytes = 1u << 20;
+
 class CalendarServer {
 public:
     // Starts on an empty database in memory.
@@ -41,7 +61,8 @@ public:
     ~CalendarServer();
 
     // Keeps everything in a database file instead (created when missing); false with a message when it
-    // cannot be opened or was written by a newer schema.
+    // cannot be opened, is not this server's, is damaged or was written by a newer schema. Such a file is
+    // left as it was.
     bool OpenDatabase(const std::string& path, std::string* error);
     // Reads a data document; false with a message when it is not one. Relative dates count from
     // startInstant. The document seeds the database when that holds nothing yet; a database that already
@@ -62,6 +83,9 @@ public:
     // readers' threads.
     void SetNotes(std::function<void(const std::string&)> notes) { notes_ = std::move(notes); }
 
+    // Who may send requests; set before Register.
+    void SetAccess(Access access) { access_ = std::move(access); }
+
     // Installs the routes on an HTTP server, and a log line per request on `log` (may be null).
     void Register(httplib::Server& server, std::ostream* log);
 
@@ -77,6 +101,9 @@ private:
     void GetActions(const httplib::Request& req, httplib::Response& res);
 
     bool CreateSchema(std::string* error);
+    bool CreateDatabase(const std::string& path, std::string* error);
+    // 0 when the request may go on, else the status that refuses it (and why).
+    int Refusal(const httplib::Request& req, std::string* why) const;
     bool KnownLocation(int64_t id);
     nlohmann::json Variables(int64_t location, bool all);
     bool Persist(std::string* error);
@@ -90,6 +117,7 @@ private:
     std::string persistPath_;
     bool seeded_ = false;
     std::function<void(const std::string&)> notes_;
+    Access access_;
     std::map<int64_t, std::unique_ptr<IcsSource>> sources_;  // fixed once serving
 };
 

@@ -53,10 +53,10 @@ Database::~Database() {
     sqlite3_close(db_);
 }
 
-bool Database::Open(const std::string& path, std::string* error) {
-    sqlite3_close(db_);
-    db_ = nullptr;
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+bool Database::Open(const std::string& path, std::string* error, bool readOnly) {
+    Close();
+    const int flags =
+        (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) | SQLITE_OPEN_NOMUTEX;
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         if (error) *error = "cannot open " + path + ": " + LastError();
         sqlite3_close(db_);
@@ -66,6 +66,11 @@ bool Database::Open(const std::string& path, std::string* error) {
     // A writer of another process (or a restart right after a kill) waits a moment instead of failing.
     sqlite3_busy_timeout(db_, 5000);
     return true;
+}
+
+void Database::Close() {
+    sqlite3_close(db_);
+    db_ = nullptr;
 }
 
 bool Database::Exec(const char* sql, std::string* error) {

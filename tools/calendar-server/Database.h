@@ -41,8 +41,9 @@ public:
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    // ":memory:" or a file, created when missing.
-    bool Open(const std::string& path, std::string* error);
+    // ":memory:" or a file, created when missing; or, read-only, a file that exists.
+    bool Open(const std::string& path, std::string* error, bool readOnly = false);
+    void Close();
     // Runs statements without results; false with the message on the first failure.
     bool Exec(const char* sql, std::string* error = nullptr);
     std::string LastError() const;

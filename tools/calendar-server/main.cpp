@@ -2,7 +2,7 @@
 // locations whose actions come from iCalendar files or URLs.
 //
 //   calendar-server [--data FILE] [--db FILE] [--ics N=SOURCE]... [--ics-minutes N] [--port N]
-//                   [--bind ADDRESS] [--persist]
+//                   [--bind ADDRESS] [--allow-from CIDR]... [--allow-host NAME]... [--persist]
 //
 // --port 0 picks a free port. The address served is printed on stdout ("http://ADDRESS:PORT"), one log line
 // per request goes to stderr, and SIGINT or SIGTERM stop the server cleanly.
@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -39,7 +40,8 @@ const char kDemoData[] = R"({
 int Usage(const char* message) {
     std::cerr << "calendar-server: " << message << "\n"
               << "usage: calendar-server [--data FILE] [--db FILE] [--ics N=SOURCE]... [--ics-minutes N]\n"
-              << "                       [--port N] [--bind ADDRESS] [--persist]\n";
+              << "                       [--port N] [--bind ADDRESS] [--allow-from CIDR]...\n"
+              << "                       [--allow-host NAME]... [--persist]\n";
     return 2;
 }
 
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
     std::string dbPath;
     std::vector<std::pair<int64_t, std::string>> calendars;
     long minutes = 5;
+    calendar_server::Access access;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -82,6 +85,15 @@ int main(int argc, char** argv) {
             minutes = std::strtol(argv[++i], &end, 10);
             if (*argv[i] == '\0' || *end != '\0' || minutes < 1 || minutes > 24 * 60)
                 return Usage("bad --ics-minutes");
+        } else if (arg == "--allow-from" && hasValue) {
+            calendar_server::Network network;
+            if (!calendar_server::ParseNetwork(argv[++i], &network))
+                return Usage("--allow-from takes ADDRESS or ADDRESS/PREFIX (IPv4 or IPv6)");
+            access.clients.push_back(network);
+        } else if (arg == "--allow-host" && hasValue) {
+            std::string name = argv[++i];
+            for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            access.hosts.push_back(name);
         } else if (arg == "--persist") {
             persist = true;
         } else {
@@ -89,6 +101,14 @@ int main(int argc, char** argv) {
         }
     }
     if (persist && dataPath.empty()) return Usage("--persist needs --data");
+    const std::string bare = bindAddress.size() > 2 && bindAddress.front() == '['
+                                 ? bindAddress.substr(1, bindAddress.size() - 2)
+                                 : bindAddress;
+    access.loopbackOnly = bare == "localhost" || calendar_server::IsLoopbackAddress(bare);
+    if (!access.loopbackOnly && access.clients.empty()) {
+        std::cerr << "calendar-server: warning: listening on " << bindAddress
+                  << " without --allow-from: anyone who reaches this machine can change the variables\n";
+    }
 
     // Signals are taken by one waiting thread, never by a handler inside the server's threads (the calendar
     // readers included, so this comes before any thread starts).
@@ -132,7 +152,8 @@ int main(int argc, char** argv) {
     // a few seconds at most, and comes in later.
     calendar.StartSources(5000);
 
-    httplib::Server server;
+    calendar_server::HttpServer server;
+    calendar.SetAccess(access);
     calendar.Register(server, &std::cerr);
     int bound = 0;
     if (port == 0) {

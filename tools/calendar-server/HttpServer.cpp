@@ -1,0 +1,240 @@
+#include "HttpServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace calendar_server {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Waits are cut into slices so that a stopping server ends its connections quickly.
+constexpr int kSliceMs = 100;
+
+// One connection as cpp-httplib's stream: reads through a buffer, and gives up once the request (or the
+// answer) has taken longer than it may.
+class Connection : public httplib::Stream {
+public:
+    Connection(socket_t sock, const HttpServer::Limits& limits, const std::atomic<socket_t>& listener)
+        : sock_(sock), limits_(limits), listener_(listener) {}
+
+    // Waits up to `idleMs` for the next request; true when one has begun.
+    bool WaitRequest(int idleMs) {
+        if (pos_ < len_) return Begin();
+        const Clock::time_point end = Clock::now() + std::chrono::milliseconds(idleMs);
+        if (!Wait(POLLIN, end)) return false;
+        return Begin();
+    }
+
+    bool is_readable() const override { return pos_ < len_ || Wait(POLLIN, requestEnd_); }
+    bool is_writable() const override { return Wait(POLLOUT, AnswerEnd()); }
+
+    ssize_t read(char* ptr, size_t size) override {
+        if (pos_ == len_) {
+            if (received_ >= limits_.requestBytes || !Wait(POLLIN, requestEnd_)) return -1;
+            // A large read goes straight to the caller.
+            if (size >= sizeof buffer_) return Receive(ptr, size);
+            const ssize_t n = Receive(buffer_, sizeof buffer_);
+            if (n <= 0) return n;
+            pos_ = 0;
+            len_ = static_cast<size_t>(n);
+        }
+        const size_t n = std::min(size, len_ - pos_);
+        std::memcpy(ptr, buffer_ + pos_, n);
+        pos_ += n;
+        return static_cast<ssize_t>(n);
+    }
+
+    ssize_t write(const char* ptr, size_t size) override {
+        if (!Wait(POLLOUT, AnswerEnd())) return -1;
+        ssize_t n;
+        do {
+            n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(getpeername, ip, port); }
+    void get_local_ip_and_port(std::string& ip, int& port) const override { Address(getsockname, ip, port); }
+    socket_t socket() const override { return sock_; }
+
+    bool ending = false;
+
+private:
+    bool Begin() {
+        requestEnd_ = Clock::now() + std::chrono::milliseconds(limits_.requestMs);
+        received_ = 0;
+        answering_ = false;
+        return true;
+    }
+
+    // The answer's time runs from its first byte.
+    Clock::time_point AnswerEnd() const {
+        if (!answering_) {
+            answering_ = true;
+            answerEnd_ = Clock::now() + std::chrono::milliseconds(limits_.answerMs);
+        }
+        return answerEnd_;
+    }
+
+    bool Wait(short events, Clock::time_point end) const {
+        for (;;) {
+            if (listener_ == INVALID_SOCKET) return false;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            if (left <= 0) return false;
+            pollfd p{sock_, events, 0};
+            const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, kSliceMs)));
+            if (ready > 0) return true;
+            if (ready < 0 && errno != EINTR) return false;
+        }
+    }
+
+    ssize_t Receive(char* ptr, size_t size) {
+        ssize_t n;
+        do {
+            n = ::recv(sock_, ptr, std::min(size, limits_.requestBytes - received_), 0);
+        } while (n < 0 && errno == EINTR);
+        if (n > 0) received_ += static_cast<size_t>(n);
+        return n;
+    }
+
+    template <typename Query>
+    void Address(Query query, std::string& ip, int& port) const {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        char text[INET6_ADDRSTRLEN] = "";
+        if (query(sock_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return;
+        if (address.ss_family == AF_INET) {
+            const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
+            inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+            port = ntohs(in->sin_port);
+        } else if (address.ss_family == AF_INET6) {
+            const auto* in = reinterpret_cast<const sockaddr_in6*>(&address);
+            inet_ntop(AF_INET6, &in->sin6_addr, text, sizeof text);
+            port = ntohs(in->sin6_port);
+        }
+        ip = text;
+    }
+
+    socket_t sock_;
+    const HttpServer::Limits& limits_;
+    const std::atomic<socket_t>& listener_;
+    char buffer_[4096];
+    size_t pos_ = 0;
+    size_t len_ = 0;
+    size_t received_ = 0;  // bytes of the current request taken from the socket
+    Clock::time_point requestEnd_;
+    mutable Clock::time_point answerEnd_;
+    mutable bool answering_ = false;
+};
+
+thread_local Connection* current = nullptr;
+
+// The bytes of an address; IPv4 as 4 bytes, also when it comes mapped into IPv6.
+bool AddressBytes(const std::string& text, int* family, uint8_t bytes[16]) {
+    in6_addr v6{};
+    if (inet_pton(AF_INET, text.c_str(), bytes) == 1) return *family = AF_INET, true;
+    if (inet_pton(AF_INET6, text.c_str(), &v6) != 1) return false;
+    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+        std::memcpy(bytes, v6.s6_addr + 12, 4);
+        return *family = AF_INET, true;
+    }
+    std::memcpy(bytes, v6.s6_addr, 16);
+    return *family = AF_INET6, true;
+}
+
+}  // namespace
+
+HttpServer::HttpServer(const Limits& limits) : limits_(limits) {
+    const size_t threads = limits_.threads;
+    new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    // A kept connection saves the client a connect per request; the plug-in asks a few things in a row.
+    set_keep_alive_max_count(100);
+}
+
+bool HttpServer::process_and_close_socket(socket_t sock) {
+    // An answer goes out in pieces (head, then body): without this every answer on a kept connection
+    // would wait for the client's delayed acknowledgement.
+    int one = 1;
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    Connection connection(sock, limits_, svr_sock_);
+    current = &connection;
+    bool ok = false;
+    for (size_t left = keep_alive_max_count_; left > 0 && !connection.ending; --left) {
+        if (!connection.WaitRequest(static_cast<int>(keep_alive_timeout_sec_ * 1000))) break;
+        bool closed = false;
+        ok = process_request(connection, left == 1, closed, nullptr);
+        if (!ok || closed) break;
+    }
+    current = nullptr;
+    if (connection.ending) {
+        // Closing with the client's body still coming would reset the connection, and the client could
+        // lose the answer: the rest is read and dropped for a moment first.
+        shutdown(sock, SHUT_WR);
+        const auto end = Clock::now() + std::chrono::seconds(1);
+        char drop[4096];
+        pollfd p{sock, POLLIN, 0};
+        while (Clock::now() < end && poll(&p, 1, kSliceMs) >= 0) {
+            if ((p.revents & POLLIN) && recv(sock, drop, sizeof drop, 0) <= 0) break;
+        }
+    }
+    shutdown(sock, SHUT_RDWR);
+    close(sock);
+    return ok;
+}
+
+void HttpServer::EndAfterAnswer() {
+    if (current) current->ending = true;
+}
+
+bool ParseNetwork(const std::string& text, Network* network) {
+    const size_t slash = text.find('/');
+    Network n;
+    if (!AddressBytes(text.substr(0, slash), &n.family, n.address)) return false;
+    // A mapped IPv4 address names that IPv4 network only when written as IPv4.
+    if (n.family == AF_INET && text.find(':') != std::string::npos) return false;
+    const int bits = n.family == AF_INET ? 32 : 128;
+    n.prefix = bits;
+    if (slash != std::string::npos) {
+        const std::string prefix = text.substr(slash + 1);
+        if (prefix.empty() || prefix.size() > 3 ||
+            !std::all_of(prefix.begin(), prefix.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            return false;
+        }
+        n.prefix = std::stoi(prefix);
+        if (n.prefix > bits) return false;
+    }
+    *network = n;
+    return true;
+}
+
+bool InNetwork(const Network& network, const std::string& address) {
+    int family = 0;
+    uint8_t bytes[16] = {};
+    if (!AddressBytes(address, &family, bytes) || family != network.family) return false;
+    const int whole = network.prefix / 8;
+    if (std::memcmp(bytes, network.address, static_cast<size_t>(whole)) != 0) return false;
+    const int rest = network.prefix % 8;
+    if (rest == 0) return true;
+    const uint8_t mask = static_cast<uint8_t>(0xff << (8 - rest));
+    return (bytes[whole] & mask) == (network.address[whole] & mask);
+}
+
+bool IsLoopbackAddress(const std::string& address) {
+    Network v4;
+    Network v6;
+    return (ParseNetwork("127.0.0.0/8", &v4) && InNetwork(v4, address)) ||
+           (ParseNetwork("::1", &v6) && InNetwork(v6, address));
+}
+
+}  // namespace calendar_server
