@@ -7,8 +7,10 @@
 #include <ctime>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "CalendarServer.h"
+#include "SunTimes.h"
 #include "platform/Clock.h"
 
 namespace calendar_server {
@@ -40,6 +42,7 @@ struct Event {
     std::vector<icalrecurrencetype> rules;
     std::vector<time_t> extra;     // RDATE
     std::vector<time_t> excluded;  // EXDATE and overridden instances, sorted
+    std::optional<SunPlan> sun;    // its time follows the sun on each occurrence's date
 };
 
 // Seconds since 1970 (UTC) of a wall time in its zone; floating times are the server's local time.
@@ -114,9 +117,35 @@ bool ZoneOf(icalcomponent* root, icalproperty* prop, icaltimetype* t) {
     return zone != nullptr;
 }
 
+// A summary ending in a sun marker follows the sun at the event's GEO, else at its location's coordinates.
+// A mistyped marker or unusable coordinates skip the event rather than fire it at its clock time.
+bool ReadSun(icalcomponent* c, const Coordinates* place, std::string* name, Event* e, std::string* why) {
+    SunMarker marker;
+    const MarkerRead read = ReadSunMarker(name, &marker);
+    if (read == MarkerRead::kNone) return true;
+    if (read == MarkerRead::kBad) {
+        return *why =
+                   "the summary ends in no valid sun marker (@sunrise, @sunset, @dawn, @dusk or @noon, "
+                   "optionally with an offset such as +30m or -1h15m)",
+               false;
+    }
+    std::optional<Coordinates> where;
+    if (place) where = *place;
+    if (icalproperty* geo = icalcomponent_get_first_property(c, ICAL_GEO_PROPERTY)) {
+        Coordinates own;
+        if (!ParseCoordinates(Text(icalproperty_get_value_as_string(geo)), ';', &own))
+            return *why = "bad GEO (latitude;longitude in degrees)", false;
+        where = own;
+    }
+    if (!where) return *why = "follows the sun but neither it (GEO) nor its location has coordinates", false;
+    e->sun = SunPlan{marker, *where};
+    return true;
+}
+
 // Reads one VEVENT; false (with the reason) when it cannot be used, true with *skip for an event that is
 // rightly not an action (all-day, cancelled).
-bool ReadEvent(icalcomponent* root, icalcomponent* c, Event* e, bool* skip, std::string* why) {
+bool ReadEvent(icalcomponent* root, icalcomponent* c, const Coordinates* place, Event* e, bool* skip,
+               std::string* why) {
     *skip = false;
     if (icalproperty* error = icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY)) {
         return *why = Text(icalproperty_get_xlicerror(error)), false;
@@ -129,7 +158,8 @@ bool ReadEvent(icalcomponent* root, icalcomponent* c, Event* e, bool* skip, std:
     if (!ZoneOf(root, start, &e->start)) return *why = "unknown time zone", false;
     if (!ToUtc(e->start, &e->startUtc)) return *why = "start date out of range", false;
 
-    const std::string name = Text(icalcomponent_get_summary(c));
+    std::string name = Text(icalcomponent_get_summary(c));
+    if (!ReadSun(c, place, &name, e, why)) return false;
     const size_t equals = name.find('=');
     const bool variable = equals != std::string::npos;
     const nlohmann::json members{{"macro", name.substr(0, equals)},
@@ -168,8 +198,8 @@ bool ReadEvent(icalcomponent* root, icalcomponent* c, Event* e, bool* skip, std:
     return true;
 }
 
-// The occurrences of one event whose local start lies in [from, to].
-void Expand(const Event& e, uint64_t from, uint64_t to, std::vector<uint64_t>* out) {
+// The clock-time occurrences of one event whose local start lies in [from, to].
+void ExpandClock(const Event& e, uint64_t from, uint64_t to, std::vector<uint64_t>* out) {
     const size_t first = out->size();
     auto add = [&](time_t utc) {
         uint64_t local = 0;
@@ -200,6 +230,17 @@ void Expand(const Event& e, uint64_t from, uint64_t to, std::vector<uint64_t>* o
     out->erase(std::unique(out->begin() + static_cast<std::ptrdiff_t>(first), out->end()), out->end());
 }
 
+// The occurrences of one event in [from, to]; a sun event's dates come from a window wide enough to hold
+// every date whose sun time falls inside. *sunless counts its dates without the sun event.
+void Expand(const Event& e, uint64_t from, uint64_t to, std::vector<uint64_t>* out,
+            size_t* sunless = nullptr) {
+    if (!e.sun) return ExpandClock(e, from, to, out);
+    const uint64_t reach = SunReach(*e.sun);
+    std::vector<uint64_t> clock;
+    ExpandClock(e, from > reach ? from - reach : 0, to + reach, &clock);
+    FollowSun(*e.sun, clock, from, to, out, sunless);
+}
+
 // True when the text's last line is END:VCALENDAR: a calendar cut short (a half-written file, a broken
 // transfer) would otherwise lose its later events without a word.
 bool EndsWhole(const std::string& text) {
@@ -228,7 +269,8 @@ struct IcsCalendar::Events {
 IcsCalendar::~IcsCalendar() = default;
 
 std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, uint64_t from, uint64_t to,
-                                                      std::vector<std::string>* notes, std::string* error) {
+                                                      std::vector<std::string>* notes, std::string* error,
+                                                      const Coordinates* place) {
     QuietLibrary();
     if (!EndsWhole(text)) return *error = "not a whole calendar (no END:VCALENDAR at its end)", nullptr;
     auto events = std::make_shared<Events>();
@@ -256,7 +298,7 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, u
         Event e;
         bool skip = false;
         std::string why;
-        const bool good = ReadEvent(root, c, &e, &skip, &why);
+        const bool good = ReadEvent(root, c, place, &e, &skip, &why);
         // An instance overridden (or cancelled) by its own VEVENT leaves the series either way.
         icalproperty* rid = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY);
         if (rid) {
@@ -288,7 +330,12 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, u
 
     std::shared_ptr<IcsCalendar> calendar(new IcsCalendar());
     calendar->events_ = std::move(events);
-    calendar->Index(from, to);
+    const size_t sunless = calendar->Index(from, to);
+    if (sunless > 0 && notes) {
+        notes->push_back(std::to_string(sunless) +
+                         " occurrences give no action: the sun does not reach their event's altitude on "
+                         "their dates (polar night or midnight sun)");
+    }
     return calendar;
 }
 
@@ -299,21 +346,23 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Reindexed(uint64_t from, uint64_
     return calendar;
 }
 
-void IcsCalendar::Index(uint64_t from, uint64_t to) {
+size_t IcsCalendar::Index(uint64_t from, uint64_t to) {
     from_ = from;
     to_ = to;
     index_.clear();
+    size_t sunless = 0;
     std::vector<uint64_t> times;
     for (size_t i = 0; i < events_->list.size(); ++i) {
         times.clear();
         {
             std::lock_guard<std::mutex> lock(LibraryLock());
-            Expand(events_->list[i], from, to, &times);
+            Expand(events_->list[i], from, to, &times, &sunless);
         }
         for (uint64_t t : times) index_.push_back(Occurrence{t, static_cast<uint32_t>(i)});
     }
     std::stable_sort(index_.begin(), index_.end(),
                      [](const Occurrence& a, const Occurrence& b) { return a.time < b.time; });
+    return sunless;
 }
 
 void IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) const {

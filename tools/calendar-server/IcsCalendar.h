@@ -2,9 +2,10 @@
 //
 // Every occurrence of an event with a start date-time (all-day events are skipped) that is not cancelled is
 // one action: "name" is the summary; a summary "NAME=VALUE" sets variable NAME to VALUE (macro_action 2),
-// any other starts the task of that name (macro_action 1). Recurrences (rules, extra dates, exception
-// dates, overridden instances) are expanded; zoned and UTC times are converted to the server's local time,
-// floating times are taken as local.
+// any other starts the task of that name (macro_action 1). A summary ending in a sun marker ("@sunset+30m",
+// SunTimes.h) is mapped without it, and each occurrence takes its date's sun time. Recurrences (rules, extra
+// dates, exception dates, overridden instances) are expanded; zoned and UTC times are converted to the
+// server's local time, floating times are taken as local.
 //
 // Expanding a rule is slow in the calendar library (tens of microseconds per event), so the occurrences
 // of a window around today are expanded once when the calendar is read; requests inside it are answered
@@ -18,15 +19,20 @@
 
 namespace calendar_server {
 
+struct Coordinates;
+
 class IcsCalendar {
 public:
     struct Events;
     ~IcsCalendar();
 
     // Reads a calendar and expands the occurrences of [from, to] (local instants); null with the reason
-    // when the text is not a whole calendar. Each event that cannot be used adds a line to `notes`.
+    // when the text is not a whole calendar. Each event that cannot be used adds a line to `notes`, and
+    // one more line counts the sun events the sun does not reach. `place`: the location's coordinates,
+    // for the events that follow the sun without coordinates of their own (SunTimes.h).
     static std::shared_ptr<const IcsCalendar> Parse(const std::string& text, uint64_t from, uint64_t to,
-                                                    std::vector<std::string>* notes, std::string* error);
+                                                    std::vector<std::string>* notes, std::string* error,
+                                                    const Coordinates* place = nullptr);
     // The same events with the occurrences of another window expanded.
     std::shared_ptr<const IcsCalendar> Reindexed(uint64_t from, uint64_t to) const;
 
@@ -42,7 +48,8 @@ public:
 
 private:
     IcsCalendar() = default;
-    void Index(uint64_t from, uint64_t to);
+    // Returns how many dates of the window lack a sun event's occurrence because of the sun.
+    size_t Index(uint64_t from, uint64_t to);
 
     std::shared_ptr<const Events> events_;
     uint64_t from_ = 0;
