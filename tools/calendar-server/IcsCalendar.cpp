@@ -137,7 +137,12 @@ bool ReadSun(icalcomponent* c, const Coordinates* place, std::string* name, Even
             return *why = "bad GEO (latitude;longitude in degrees)", false;
         where = own;
     }
-    if (!where) return *why = "follows the sun but neither it (GEO) nor its location has coordinates", false;
+    if (!where) {
+        return *why =
+                   "follows the sun but has no coordinates: no GEO, and none for its location (--geo, or "
+                   "latitude and longitude in the data file)",
+               false;
+    }
     e->sun = SunPlan{marker, *where};
     return true;
 }

@@ -1,7 +1,10 @@
 #include "SunTimes.h"
 
 #include <libnova/julian_day.h>
+#include <libnova/precession.h>
+#include <libnova/rise_set.h>
 #include <libnova/solar.h>
+#include <libnova/transform.h>
 
 #include <algorithm>
 #include <cctype>
@@ -39,30 +42,69 @@ bool ToLocal(time_t utc, uint64_t* instant) {
 
 enum class Found { kYes, kNotThatDay, kSunless };
 
-// The first event in [start, end) (seconds since 1970, UTC). The library answers with the event next after
-// the instant it is asked from.
+// The sun's position for the equator and equinox of the date. The library's solar position is referred to
+// the year-2000 equinox, and its own sunrise and sunset take it as of the date: a quarter of a degree off
+// in 2026 (over a minute), more every year.
+void SunOfDate(double jd, ln_equ_posn* position) {
+    ln_equ_posn j2000{};
+    ln_get_solar_equ_coords(jd, &j2000);
+    ln_get_equ_prec(&j2000, jd, position);
+}
+
+// The event in [start, end) (seconds since 1970, UTC). The library computes the events of the UTC day of the
+// instant it is asked from (later ones are that day's moved by a whole day), so it is asked from the start
+// of a UTC day: the one of the date's middle, then the one before or after when the event falls outside.
 Found Compute(SunEvent event, const Coordinates& where, time_t start, time_t end, time_t* at) {
     // The transit depends on the longitude alone, and at the equator the sun rises and sets every day: noon
     // is asked there, so that it exists in polar night and midnight sun too.
     const bool noon = event == SunEvent::kNoon;
     ln_lnlat_posn observer{where.longitude, noon ? 0.0 : where.latitude};
     const double altitude = event == SunEvent::kDawn || event == SunEvent::kDusk ? -6.0 : -0.833;
-    time_t from = start;
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // False when the sun does not reach the altitude that UTC day.
+    auto ask = [&](double jd, time_t* t) {
         ln_rst_time rst{};
-        if (ln_get_solar_rst_horizon(ln_get_julian_from_timet(&from), &observer, altitude, &rst) != 0)
-            return Found::kSunless;
-        const double jd = event == SunEvent::kSunrise || event == SunEvent::kDawn ? rst.rise
-                          : noon                                                  ? rst.transit
-                                                                                  : rst.set;
-        time_t t = 0;
-        ln_get_timet_from_julian(jd, &t);
-        if (t >= start && t < end) return *at = t, Found::kYes;
-        if (t >= end) return Found::kNotThatDay;
-        // One just before the date: the next comes about a day later.
-        from = t + 3600;
-    }
-    return Found::kNotThatDay;
+        if (ln_get_body_rst_horizon(jd, &observer, SunOfDate, altitude, &rst) != 0) return false;
+        ln_get_timet_from_julian(event == SunEvent::kSunrise || event == SunEvent::kDawn ? rst.rise
+                                 : noon                                                  ? rst.transit
+                                                                                         : rst.set,
+                                 t);
+        return true;
+    };
+    // The library interpolates positions a day apart; where the sun barely crosses the altitude (around
+    // polar night) that is minutes off. A few steps on the sun's altitude itself settle it.
+    auto refine = [&](time_t* t) {
+        if (noon) return;
+        auto above = [&](double jd) {
+            ln_equ_posn position{};
+            SunOfDate(jd, &position);
+            ln_hrz_posn horizontal{};
+            ln_get_hrz_from_equ(&position, &observer, jd, &horizontal);
+            return horizontal.alt - altitude;
+        };
+        const double first = ln_get_julian_from_timet(t);
+        double jd = first;
+        constexpr double kMinute = 1.0 / 1440;
+        for (int step = 0; step < 8; ++step) {
+            const double height = above(jd);
+            const double slope = (above(jd + kMinute) - height) / kMinute;
+            if (slope == 0) return;
+            const double move = std::max(-30 * kMinute, std::min(30 * kMinute, -height / slope));
+            jd += move;
+            if (std::fabs(move) < 1.0 / 86400) break;
+        }
+        // A step that wandered off (no crossing near) keeps the interpolated time.
+        if (std::fabs(jd - first) < 60 * kMinute && std::fabs(above(jd)) < 0.01)
+            ln_get_timet_from_julian(jd, t);
+    };
+    time_t middle = start + (end - start) / 2;
+    const double day = std::floor(ln_get_julian_from_timet(&middle) - 0.5) + 0.5;
+    time_t t = 0;
+    if (!ask(day, &t)) return Found::kSunless;
+    if ((t < start && !ask(day + 1, &t)) || (t >= end && !ask(day - 1, &t))) return Found::kNotThatDay;
+    refine(&t);
+    if (t < start || t >= end) return Found::kNotThatDay;
+    *at = t;
+    return Found::kYes;
 }
 
 // Occurrences of many events fall on the same dates and places, and a calendar is read again every few

@@ -1,0 +1,192 @@
+// Events that follow the sun: the marker, and their times against an independent ephemeris (a Python
+// script run at test time) within a minute.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "CalendarServer.h"
+#include "IcsCalendar.h"
+#include "SunTimes.h"
+#include "platform/Clock.h"
+#include "support/LoopbackServer.h"
+
+using namespace calendar_server;
+
+namespace {
+
+const Coordinates kBerlin{52.52, 13.405};
+
+uint64_t At(uint16_t year, uint16_t month, uint16_t day, uint16_t hour = 0) {
+    platform::CalendarTime t;
+    t.year = year, t.month = month, t.day = day, t.hour = hour;
+    uint64_t instant = 0;
+    platform::CalendarToInstant(t, &instant);
+    return instant;
+}
+
+std::string Calendar(const std::string& events) {
+    return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//sun tests//EN\r\n" + events + "END:VCALENDAR\r\n";
+}
+
+std::string Event(const std::string& summary, const std::string& more) {
+    return "BEGIN:VEVENT\r\nUID:" + summary + "\r\nSUMMARY:" + summary + "\r\n" + more + "END:VEVENT\r\n";
+}
+
+// The reference's answer per line "EVENT LATITUDE LONGITUDE YYYY-MM-DD": a local time or "none".
+std::vector<std::string> Reference(const std::string& queries) {
+    const std::string input = ::testing::TempDir() + "sun_queries_" + std::to_string(getpid());
+    std::ofstream(input) << queries;
+    std::vector<std::string> lines;
+    FILE* out = popen((std::string(PYTHON3) + " " + SUN_REFERENCE + " < " + input).c_str(), "r");
+    char line[128];
+    while (out && std::fgets(line, sizeof line, out)) lines.emplace_back(line, std::strcspn(line, "\n"));
+    if (out) pclose(out);
+    std::remove(input.c_str());
+    return lines;
+}
+
+// Actions of [from, to] by name: their local times.
+std::map<std::string, std::vector<uint64_t>> Actions(const IcsCalendar& calendar, uint64_t from,
+                                                     uint64_t to) {
+    std::string list;
+    calendar.AppendActions(from, to, &list);
+    std::map<std::string, std::vector<uint64_t>> byName;
+    for (const auto& a : nlohmann::json::parse("[" + list + "]")) {
+        uint64_t t = 0;
+        bool dateOnly = false;
+        ParseLocalTime(a["date"].get<std::string>(), &t, &dateOnly);
+        byName[a["name"].get<std::string>()].push_back(t);
+    }
+    return byName;
+}
+
+class SunTimes : public ::testing::Test {
+protected:
+    void SetUp() override { tzset(); }
+    void TearDown() override { tzset(); }
+    // The server's zone: Central European, summer time from 2026-03-29.
+    ScopedEnv zone{"TZ", "CET-1CEST,M3.5.0,M10.5.0/3"};
+};
+
+}  // namespace
+
+TEST(SunMarker, ReadsTheLastWordAndRefusesNearMisses) {
+    struct Case {
+        const char* summary;
+        MarkerRead read;
+        const char* name;
+        SunEvent event;
+        int64_t offset;
+    };
+    const Case cases[] = {
+        {"Lights @sunset+30m", MarkerRead::kMarker, "Lights", SunEvent::kSunset, 1800},
+        {"Shutters open @SunRise-1h30m ", MarkerRead::kMarker, "Shutters open", SunEvent::kSunrise, -5400},
+        {"Level=3 @NOON+90s", MarkerRead::kMarker, "Level=3", SunEvent::kNoon, 90},
+        {"@dawn", MarkerRead::kMarker, "", SunEvent::kDawn, 0},
+        {"Fountain\t@dusk-1h1m1s", MarkerRead::kMarker, "Fountain", SunEvent::kDusk, -3661},
+        {"Mail me@home", MarkerRead::kNone, "Mail me@home", SunEvent::kSunset, 0},
+        {"@sunset at the gate", MarkerRead::kNone, "@sunset at the gate", SunEvent::kSunset, 0},
+    };
+    for (const Case& c : cases) {
+        std::string summary = c.summary;
+        SunMarker marker;
+        EXPECT_EQ(c.read, ReadSunMarker(&summary, &marker)) << c.summary;
+        EXPECT_EQ(c.name, summary) << c.summary;
+        if (c.read != MarkerRead::kMarker) continue;
+        EXPECT_EQ(c.event, marker.event) << c.summary;
+        EXPECT_EQ(c.offset, marker.offsetSeconds) << c.summary;
+    }
+    for (const char* bad : {"Lights @sunsett", "Lights @sunset+", "Lights @sunset+30", "Lights @sunset30m",
+                            "Lights @sunset+25h", "Lights @moonrise", "Lights @sunset+1d", "Lights @",
+                            "Lights @sunset+9999999s"}) {
+        std::string summary = bad;
+        SunMarker marker;
+        EXPECT_EQ(MarkerRead::kBad, ReadSunMarker(&summary, &marker)) << bad;
+    }
+}
+
+TEST_F(SunTimes, OccurrencesTakeTheirDatesSunTimeWithinAMinuteOfAnEphemeris) {
+    // Berlin's sunset across the change to summer time (the location's coordinates); sunrise in Tromso
+    // through the end of its polar night and civil dusk less 15 minutes in Sydney (each with its own GEO,
+    // which takes precedence over the location's).
+    const std::string text =
+        Calendar(Event("Facade @sunset", "DTSTART:20260327T120000\r\nRRULE:FREQ=DAILY;COUNT=4\r\n") +
+                 Event("Shutters @sunrise",
+                       "GEO:69.65;18.96\r\nDTSTART:20260112T090000\r\nRRULE:FREQ=DAILY;COUNT=7\r\n") +
+                 Event("Fountain @dusk-15m",
+                       "GEO:-33.87;151.21\r\nDTSTART:20260327T230000\r\nRRULE:FREQ=DAILY;COUNT=4\r\n"));
+    struct Expected {
+        const char* name;
+        const char* event;
+        Coordinates where;
+        int firstDay, month, days;
+        int64_t offset;
+    };
+    const Expected expected[] = {{"Facade", "sunset", kBerlin, 27, 3, 4, 0},
+                                 {"Shutters", "sunrise", {69.65, 18.96}, 12, 1, 7, 0},
+                                 {"Fountain", "dusk", {-33.87, 151.21}, 27, 3, 4, -15 * 60}};
+    std::string queries;
+    for (const Expected& e : expected) {
+        for (int d = 0; d < e.days; ++d) {
+            char line[96];
+            std::snprintf(line, sizeof line, "%s %.4f %.4f 2026-%02d-%02d\n", e.event, e.where.latitude,
+                          e.where.longitude, e.month, e.firstDay + d);
+            queries += line;
+        }
+    }
+    const std::vector<std::string> reference = Reference(queries);
+
+    std::vector<std::string> notes;
+    std::string error;
+    auto calendar = IcsCalendar::Parse(text, At(2026, 1, 1), At(2026, 4, 30), &notes, &error, &kBerlin);
+    ASSERT_TRUE(calendar) << error;
+    const auto actions = Actions(*calendar, At(2026, 1, 1), At(2026, 4, 30));
+    size_t line = 0, polar = 0;
+    for (const Expected& e : expected) {
+        const std::vector<uint64_t>& times =
+            actions.count(e.name) ? actions.at(e.name) : std::vector<uint64_t>();
+        size_t next = 0;
+        for (int d = 0; d < e.days; ++d, ++line) {
+            ASSERT_LT(line, reference.size()) << "the reference gave too few lines";
+            if (reference[line] == "none") {
+                ++polar;
+                continue;
+            }
+            uint64_t want = 0;
+            bool dateOnly = false;
+            ASSERT_TRUE(ParseLocalTime(reference[line], &want, &dateOnly)) << reference[line];
+            want += static_cast<uint64_t>(e.offset * static_cast<int64_t>(platform::kTicksPerSecond));
+            ASSERT_LT(next, times.size()) << e.name << " has no action near " << reference[line];
+            const uint64_t got = times[next++];
+            const uint64_t apart = got > want ? got - want : want - got;
+            EXPECT_LT(apart, 60 * platform::kTicksPerSecond)
+                << e.name << ": " << FormatLocalTime(got) << ", the reference " << reference[line];
+        }
+        EXPECT_EQ(next, times.size()) << e.name << " has actions on dates without its sun event";
+    }
+    EXPECT_GT(polar, 0u) << "the dates chosen should reach into the polar night";
+    ASSERT_EQ(1u, notes.size());
+    EXPECT_NE(std::string::npos, notes[0].find(std::to_string(polar) + " occurrences give no action"))
+        << notes[0];
+}
+
+TEST_F(SunTimes, MistypedMarkersBadGeoAndMissingCoordinatesSkipTheEventWithANote) {
+    const std::string text = Calendar(Event("Lights @sunsett", "DTSTART:20260327T120000\r\n") +
+                                      Event("Shutters @sunrise", "GEO:91;10\r\nDTSTART:20260327T120000\r\n") +
+                                      Event("Fountain @dusk", "DTSTART:20260327T120000\r\n") +
+                                      Event("Doors", "DTSTART:20260327T120000\r\n"));
+    std::vector<std::string> notes;
+    std::string error;
+    auto calendar = IcsCalendar::Parse(text, At(2026, 3, 1), At(2026, 4, 1), &notes, &error, nullptr);
+    ASSERT_TRUE(calendar) << error;
+    EXPECT_EQ(1u, calendar->eventCount());
+    ASSERT_EQ(3u, notes.size());
+    EXPECT_NE(std::string::npos, notes[0].find("\"Lights @sunsett\"")) << notes[0];
+    EXPECT_NE(std::string::npos, notes[1].find("bad GEO")) << notes[1];
+    EXPECT_NE(std::string::npos, notes[2].find("no coordinates")) << notes[2];
+}
