@@ -190,3 +190,94 @@ TEST_F(SunTimes, MistypedMarkersBadGeoAndMissingCoordinatesSkipTheEventWithANote
     EXPECT_NE(std::string::npos, notes[1].find("bad GEO")) << notes[1];
     EXPECT_NE(std::string::npos, notes[2].find("no coordinates")) << notes[2];
 }
+
+namespace {
+
+// The action of the "Noon @noon" calendar that a server with a calendar for location 4 gives on
+// 2026-03-28; empty when it gives none.
+std::string NoonServed(CalendarServer& calendar, const std::string& ics, IcsSource::Options options) {
+    std::string error;
+    calendar.SetNotes([](const std::string&) {});
+    std::ofstream(ics, std::ios::binary)
+        << Calendar(Event("Noon @noon", "DTSTART:20260327T120000\r\nRRULE:FREQ=DAILY\r\n"));
+    if (!calendar.AddIcsSource(4, ics, options, &error)) return error;
+    calendar.StartSources(5000);
+    LoopbackServer http;
+    calendar.Register(http.server, nullptr);
+    if (http.Start() == 0) return "no server";
+    httplib::Client client("127.0.0.1", http.port());
+    auto res = client.Get("/apiv1/calendar/4/actions?date=2026-03-28");
+    http.Stop();
+    if (!res || res->status != 200) return "no answer";
+    const auto list = nlohmann::json::parse(res->body)["calendaractions"];
+    return list.empty() ? "" : list[0]["date"].get<std::string>();
+}
+
+}  // namespace
+
+TEST_F(SunTimes, ALocationsCoordinatesComeFromTheDataFile) {
+    ScopedEnv noProxy{"http_proxy", nullptr};
+    const std::string ics = ::testing::TempDir() + "sun_noon_" + std::to_string(getpid()) + ".ics";
+    CalendarServer calendar;
+    std::string error;
+    ASSERT_TRUE(
+        calendar.Load(R"({"locations": [{"location_id": 4, "latitude": 52.52, "longitude": 13.405}]})",
+                      At(2026, 3, 1), &error))
+        << error;
+    // Berlin's noon is about 12:11 in winter time.
+    EXPECT_EQ(0u, NoonServed(calendar, ics, IcsSource::Options()).rfind("2026-03-28T12:1", 0));
+    std::remove(ics.c_str());
+}
+
+TEST_F(SunTimes, ADatabaseOfTheFormerSchemaKeepsEveryRowAndStoresTheCoordinatesGiven) {
+    ScopedEnv noProxy{"http_proxy", nullptr};
+    const std::string base = ::testing::TempDir() + "sun_db_" + std::to_string(getpid());
+    std::string error;
+    {
+        Database old;
+        ASSERT_TRUE(old.Open(base + ".db", &error)) << error;
+        ASSERT_TRUE(old.Exec(R"(
+            CREATE TABLE locations(location_id INTEGER NOT NULL UNIQUE, name TEXT NOT NULL, comment TEXT NOT NULL,
+                                   from_calendar INTEGER NOT NULL DEFAULT 0);
+            CREATE TABLE variables(variable_id INTEGER NOT NULL UNIQUE, location_id INTEGER NOT NULL,
+                                   name TEXT NOT NULL, var_type INTEGER NOT NULL, var_data TEXT NOT NULL);
+            CREATE TABLE actions(location_id INTEGER NOT NULL, time INTEGER NOT NULL, name TEXT NOT NULL,
+                                 macro TEXT NOT NULL, macro_action INTEGER NOT NULL, macro_data TEXT NOT NULL);
+            CREATE INDEX actions_by_time ON actions(location_id, time);
+            CREATE TABLE calendar_copies(location_id INTEGER PRIMARY KEY, source TEXT NOT NULL, body BLOB NOT NULL);
+            INSERT INTO locations VALUES(4, 'Stage', '', 0), (5, 'Foyer', 'bar', 0);
+            INSERT INTO variables VALUES(1, 5, 'Mode', 4, 'Day,Night');
+            INSERT INTO actions VALUES(5, 1, 'Doors', 'Open doors', 1, '');
+            INSERT INTO calendar_copies VALUES(4, 'elsewhere.ics', 'BEGIN:VCALENDAR');
+            PRAGMA user_version = 1;)",
+                             &error))
+            << error;
+    }
+    {
+        // --geo for the calendar's location: stored with it.
+        CalendarServer first;
+        ASSERT_TRUE(first.OpenDatabase(base + ".db", &error)) << error;
+        IcsSource::Options placed;
+        placed.place = kBerlin;
+        EXPECT_EQ(0u, NoonServed(first, base + ".ics", placed).rfind("2026-03-28T12:1", 0));
+    }
+    {
+        // A restart without --geo takes them from the database.
+        CalendarServer second;
+        ASSERT_TRUE(second.OpenDatabase(base + ".db", &error)) << error;
+        EXPECT_EQ(0u, NoonServed(second, base + ".ics", IcsSource::Options()).rfind("2026-03-28T12:1", 0));
+    }
+    Database db;
+    ASSERT_TRUE(db.Open(base + ".db", &error)) << error;
+    Statement rows(
+        db.handle(),
+        "SELECT (SELECT group_concat(location_id || name || comment || ifnull(latitude, '-'), ';') "
+        "FROM locations), (SELECT group_concat(name || var_data) FROM variables), "
+        "(SELECT group_concat(location_id || macro) FROM actions), (SELECT COUNT(*) FROM calendar_copies)");
+    ASSERT_TRUE(rows.Step());
+    EXPECT_EQ("4Stage52.52;5Foyerbar-", rows.Text(0));
+    EXPECT_EQ("ModeDay,Night", rows.Text(1));
+    EXPECT_EQ("5Open doors", rows.Text(2));
+    EXPECT_EQ(1, rows.Int(3));
+    for (const char* suffix : {".db", ".db-wal", ".db-shm", ".ics"}) std::remove((base + suffix).c_str());
+}
