@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -21,9 +21,9 @@ namespace {
 
 const Coordinates kBerlin{52.52, 13.405};
 
-uint64_t At(uint16_t year, uint16_t month, uint16_t day, uint16_t hour = 0) {
+uint64_t At(uint16_t year, uint16_t month, uint16_t day) {
     platform::CalendarTime t;
-    t.year = year, t.month = month, t.day = day, t.hour = hour;
+    t.year = year, t.month = month, t.day = day;
     uint64_t instant = 0;
     platform::CalendarToInstant(t, &instant);
     return instant;
