@@ -3,7 +3,7 @@
 
 PACKAGES := g++ make cmake pkg-config libtinyxml-dev nlohmann-json3-dev libcurl4-openssl-dev \
             libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libgtk-3-dev xvfb xauth \
-            clang libclang-rt-14-dev libsqlite3-dev libical-dev \
+            clang libclang-rt-14-dev libsqlite3-dev libical-dev libnova-dev python3-ephem \
             g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 \
             binutils-mingw-w64-i686 googletest wine wine64 dpkg-dev
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)

@@ -118,7 +118,9 @@ TEST(CalendarServerData, MalformedDataFilesAreRefusedWithAReason) {
           "{\"variables\": [{\"variable_id\": 0, \"location_id\": 1, \"name\": \"a\", \"var_type\": 1}]}",
           "{\"actions\": [{\"location_id\": 1}]}",
           "{\"actions\": [{\"location_id\": 1, \"date\": \"soon\"}]}",
-          "{\"actions\": [{\"location_id\": 1, \"date\": \"+1m\", \"macro_action\": \"1\"}]}"}) {
+          "{\"actions\": [{\"location_id\": 1, \"date\": \"+1m\", \"macro_action\": \"1\"}]}",
+          "{\"locations\": [{\"location_id\": 1, \"latitude\": 90.5, \"longitude\": 0}]}",
+          "{\"locations\": [{\"location_id\": 1, \"latitude\": 50}]}"}) {
         error.clear();
         EXPECT_FALSE(s.Load(bad, At(2024, 1, 1), &error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;

@@ -166,6 +166,16 @@ TEST(CalendarServerProgram, BadOptionsAndDataEndWithAnError) {
         Program program(args);
         EXPECT_EQ(2, program.Wait()) << args[0];
     }
+    // Coordinates out of range or not two numbers, and coordinates for a location without a calendar.
+    for (const auto& geo : std::vector<std::pair<const char*, const char*>>{{"1=90.1,0", "--geo takes"},
+                                                                            {"1=0,-181", "--geo takes"},
+                                                                            {"1=52.5", "--geo takes"},
+                                                                            {"1=north,east", "--geo takes"},
+                                                                            {"2=52.5,13.4", "no --ics"}}) {
+        Program program({"--ics", "1=plan.ics", "--geo", geo.first, "--port", "0"});
+        EXPECT_EQ(2, program.Wait()) << geo.first;
+        EXPECT_NE(std::string::npos, program.Errors().find(geo.second)) << geo.first;
+    }
     Program missing({"--data", "/nonexistent/data.json", "--port", "0"});
     EXPECT_EQ(1, missing.Wait());
     EXPECT_NE(std::string::npos, missing.Errors().find("cannot read"));

@@ -7,10 +7,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "ShowRun.h"
+#include "SunTimes.h"
 
 #ifdef PLUGIN_PATH
 
@@ -92,6 +95,68 @@ TEST(IcsShowRun, AnEventOfTheCalendarFileStartsItsTaskAndAnEventAddedLaterToo) {
     EXPECT_LT(showrun::ParseAt(a[0].value("at", "")), first + platform::kTicksPerSecond);
     EXPECT_GE(showrun::ParseAt(b[0].value("at", "")), second);
     EXPECT_LT(showrun::ParseAt(b[0].value("at", "")), second + platform::kTicksPerSecond);
+}
+
+namespace {
+
+// The equator's longitude ("%.6f") where the sun sets on the local date of `target` at about `target`, and
+// that sunset (local instant); false when none is found.
+bool LongitudeOfSunset(uint64_t target, std::string* longitude, uint64_t* sunset) {
+    calendar_server::SunPlan plan;
+    plan.marker.event = calendar_server::SunEvent::kSunset;
+    for (int step = 0; step < 12; ++step) {
+        bool sunless = false;
+        if (!calendar_server::SunTime(plan, target, sunset, &sunless)) {
+            plan.where.longitude = std::fmod(plan.where.longitude + 361, 360) - 180;  // no sunset that date
+            continue;
+        }
+        const double late = (double(*sunset) - double(target)) / platform::kTicksPerSecond;
+        char text[32];
+        std::snprintf(text, sizeof text, "%.6f", plan.where.longitude);
+        if (std::fabs(late) < 0.5) return *longitude = text, true;
+        // A degree east, four minutes earlier.
+        plan.where.longitude = std::remainder(std::strtod(text, nullptr) + late / 240, 360);
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(IcsShowRun, AnEventPlannedAtSunsetRunsAtTheSunsetOfItsDate) {
+    const std::string base = ::testing::TempDir() + "e2e_sun_" + std::to_string(getpid());
+    const std::string icsPath = base + ".ics";
+    const std::string hostPath = base + "_host.json";
+    std::string longitude;
+    uint64_t sunset = 0;
+    ASSERT_TRUE(LongitudeOfSunset(showrun::WholeSecondsFromNow(8), &longitude, &sunset));
+    // Planned at noon of that date; served at the sunset's whole second.
+    const uint64_t noon = sunset - sunset % platform::kTicksPerDay + 12 * 3600 * platform::kTicksPerSecond;
+    const uint64_t planned = sunset - sunset % platform::kTicksPerSecond;
+    ASSERT_TRUE(Replace(icsPath, Calendar({{"Lights @sunset", noon}})));
+    ASSERT_TRUE(showrun::WriteFile(hostPath, R"({"tasks": ["Lights"]})"));
+
+    platform::ChildProcess server;
+    ASSERT_TRUE(server.Start(CALENDAR_SERVER_PATH, {"--ics", "1=" + icsPath, "--geo", "1=0," + longitude,
+                                                    "--port", "0", "--bind", "127.0.0.1"}));
+    showrun::ShowRun run;
+    while (server.ReadLine(&run.url, 10000) && run.url.rfind("http://", 0) != 0) {
+    }
+    ASSERT_EQ(0u, run.url.rfind("http://", 0)) << run.url;
+    ASSERT_TRUE(run.StartHost(ZRKHOST_PATH, PLUGIN_PATH, {"--host", hostPath}));
+    const bool ran =
+        run.CollectUntil([](const std::vector<json>& e) { return !Of(e, "task", "Lights").empty(); }, 20000);
+    EXPECT_EQ(run.Stop(), 0);
+    server.Terminate();
+    EXPECT_EQ(0, server.Wait(5000));
+    std::remove(icsPath.c_str());
+    std::remove(hostPath.c_str());
+
+    ASSERT_TRUE(ran) << "Lights did not run (longitude " << longitude << ", sunset "
+                     << showrun::DateText(sunset) << ")";
+    const auto lights = Of(run.events, "task", "Lights");
+    ASSERT_EQ(1u, lights.size());
+    EXPECT_GE(showrun::ParseAt(lights[0].value("at", "")), planned);
+    EXPECT_LT(showrun::ParseAt(lights[0].value("at", "")), planned + platform::kTicksPerSecond);
 }
 
 #endif  // PLUGIN_PATH

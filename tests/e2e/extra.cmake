@@ -8,3 +8,5 @@ if(TARGET VeltranoCalendar)
   add_dependencies(${name} VeltranoCalendar)
   target_compile_definitions(${name} PRIVATE PLUGIN_PATH="$<TARGET_FILE:VeltranoCalendar>")
 endif()
+# The calendar server's sun times pick the place where the sun sets a few seconds ahead.
+target_link_libraries(${name} PRIVATE calendar_server_core)

@@ -21,7 +21,7 @@ using nlohmann::json;
 namespace calendar_server {
 namespace {
 
-constexpr int64_t kSchemaVersion = 1;
+constexpr int64_t kSchemaVersion = 2;
 
 bool IsInteger(const json& v) {
     return v.is_number_integer();
@@ -64,6 +64,14 @@ void Reply(httplib::Response& res, int status, const json& body) {
 }
 
 // Checks the members of a variable sent by a client. The id is required only for an update.
+// A location's coordinates are optional, but come as a pair.
+bool ValidPlace(const json& l) {
+    if (!l.contains("latitude") && !l.contains("longitude")) return true;
+    return l.contains("latitude") && l.contains("longitude") && l["latitude"].is_number() &&
+           l["longitude"].is_number() &&
+           ValidCoordinates(l["latitude"].get<double>(), l["longitude"].get<double>());
+}
+
 bool ValidVariable(const json& v, bool needId, std::string* why) {
     if (!v.is_object()) return *why = "the body is not a JSON object", false;
     if (!v.contains("location_id") || !IsInteger(v["location_id"]))
@@ -225,6 +233,10 @@ bool CalendarServer::Load(const std::string& text, uint64_t startInstant, std::s
             return *error = "a location name must be a string", false;
         if (l.contains("comment") && !l["comment"].is_string())
             return *error = "a comment must be a string", false;
+        if (!ValidPlace(l)) {
+            return *error = "a location's latitude and longitude must both be numbers, within +-90 and +-180",
+                   false;
+        }
         const int64_t id = l["location_id"].get<int64_t>();
         if (std::find(seen.begin(), seen.end(), id) != seen.end())
             return *error = "duplicate location_id", false;
@@ -287,6 +299,10 @@ bool CalendarServer::Load(const std::string& text, uint64_t startInstant, std::s
             .Bind(l.value("name", std::string()))
             .Bind(l.value("comment", std::string()));
         ok = ok && (insert.Step(), insert.Done());
+        if (l.contains("latitude")) {
+            ok = ok && StorePlace(l["location_id"].get<int64_t>(),
+                                  Coordinates{l["latitude"].get<double>(), l["longitude"].get<double>()});
+        }
     }
     for (const json& v : document_["variables"]) {
         Statement insert(db_.handle(),
@@ -382,6 +398,7 @@ bool CalendarServer::CreateSchema(std::string* error) {
         found = version.Int(0);
     }
     if (found == kSchemaVersion) return true;
+    if (found == 1) return MigrateToPlaces(error);
     if (found != 0) {
         return *error = "the database has schema " + std::to_string(found) + ", this server knows " +
                         std::to_string(kSchemaVersion),
@@ -390,16 +407,33 @@ bool CalendarServer::CreateSchema(std::string* error) {
     Transaction tx(db_);
     const bool created = tx.ok() && db_.Exec(R"(
         CREATE TABLE locations(location_id INTEGER NOT NULL UNIQUE, name TEXT NOT NULL, comment TEXT NOT NULL,
-                               from_calendar INTEGER NOT NULL DEFAULT 0);
+                               from_calendar INTEGER NOT NULL DEFAULT 0, latitude REAL, longitude REAL);
         CREATE TABLE variables(variable_id INTEGER NOT NULL UNIQUE, location_id INTEGER NOT NULL,
                                name TEXT NOT NULL, var_type INTEGER NOT NULL, var_data TEXT NOT NULL);
         CREATE TABLE actions(location_id INTEGER NOT NULL, time INTEGER NOT NULL, name TEXT NOT NULL,
                              macro TEXT NOT NULL, macro_action INTEGER NOT NULL, macro_data TEXT NOT NULL);
         CREATE INDEX actions_by_time ON actions(location_id, time);
         CREATE TABLE calendar_copies(location_id INTEGER PRIMARY KEY, source TEXT NOT NULL, body BLOB NOT NULL);
-        PRAGMA user_version = 1;)",
+        PRAGMA user_version = 2;)",
                                              error);
     return created && tx.Commit(error);
+}
+
+// Schema 1 had no coordinates: every row stays, the locations have none yet.
+bool CalendarServer::MigrateToPlaces(std::string* error) {
+    Transaction tx(db_);
+    return tx.ok() &&
+           db_.Exec(
+               "ALTER TABLE locations ADD COLUMN latitude REAL; "
+               "ALTER TABLE locations ADD COLUMN longitude REAL; PRAGMA user_version = 2;",
+               error) &&
+           tx.Commit(error);
+}
+
+bool CalendarServer::StorePlace(int64_t location, const Coordinates& place) {
+    Statement update(db_.handle(), "UPDATE locations SET latitude = ?, longitude = ? WHERE location_id = ?");
+    update.BindReal(place.latitude).BindReal(place.longitude).Bind(location);
+    return update.Step(), update.Done();
 }
 
 bool CalendarServer::LoadFile(const std::string& path, uint64_t startInstant, std::string* error) {
@@ -417,8 +451,8 @@ json CalendarServer::Document() {
     return doc;
 }
 
-bool CalendarServer::AddIcsSource(int64_t location, const std::string& source,
-                                  const IcsSource::Options& options, std::string* error) {
+bool CalendarServer::AddIcsSource(int64_t location, const std::string& source, IcsSource::Options options,
+                                  std::string* error) {
     if (sources_.count(location))
         return *error = "location " + std::to_string(location) + " has two calendars", false;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -431,6 +465,15 @@ bool CalendarServer::AddIcsSource(int64_t location, const std::string& source,
         if (insert.Step(), !insert.Done())
             return *error = "cannot write the database: " + db_.LastError(), false;
     }
+    // Coordinates given now replace the stored ones; without, the stored ones serve.
+    if (options.place && !StorePlace(location, *options.place))
+        return *error = "cannot write the database: " + db_.LastError(), false;
+    Statement place(
+        db_.handle(),
+        "SELECT latitude, longitude FROM locations WHERE location_id = ? AND latitude IS NOT NULL "
+        "AND longitude IS NOT NULL");
+    place.Bind(location);
+    if (place.Step()) options.place = Coordinates{place.Real(0), place.Real(1)};
     auto reader = std::make_unique<IcsSource>(
         location, source, options, [this](const std::string& line) { Note(line); },
         [this, location, source](const std::string& text, const IcsCalendar& calendar) {

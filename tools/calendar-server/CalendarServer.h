@@ -2,8 +2,9 @@
 // variables and actions (a file, or in memory), seeded from a JSON data document; the actions of a location
 // may instead come from an iCalendar source (IcsSource).
 //
-// Data document:
-//   {"locations": [{"location_id": 1, "name": "Main hall", "comment": ""}],
+// Data document (a location's "latitude" and "longitude" are optional, for its events that follow the sun):
+//   {"locations": [{"location_id": 1, "name": "Main hall", "comment": "", "latitude": 52.5,
+//                   "longitude": 13.4}],
 //    "variables": [{"variable_id": 1, "location_id": 1, "name": "Mode", "var_type": 4, "var_data":
 //    "Day,Night"}], "actions":   [{"location_id": 1, "name": "Doors", "macro": "Open doors", "date": "+90s",
 //                   "macro_action": 1, "macro_data": ""}]}
@@ -74,8 +75,9 @@ public:
     void SetPersistPath(const std::string& path) { persistPath_ = path; }
 
     // Location `location` takes its actions from an iCalendar file or URL; a location the database lacks
-    // is created. Sources are added before StartSources.
-    bool AddIcsSource(int64_t location, const std::string& source, const IcsSource::Options& options,
+    // is created. Sources are added before StartSources. Coordinates in the options are stored with the
+    // location; without, the location's stored coordinates are used.
+    bool AddIcsSource(int64_t location, const std::string& source, IcsSource::Options options,
                       std::string* error);
     // Starts reading every source, waiting at most `waitMs` for their first reads.
     void StartSources(int waitMs);
@@ -104,6 +106,8 @@ private:
     bool CreateDatabase(const std::string& path, std::string* error);
     // 0 when the request may go on, else the status that refuses it (and why).
     int Refusal(const httplib::Request& req, std::string* why) const;
+    bool MigrateToPlaces(std::string* error);
+    bool StorePlace(int64_t location, const Coordinates& place);
     bool KnownLocation(int64_t id);
     nlohmann::json Variables(int64_t location, bool all);
     bool Persist(std::string* error);

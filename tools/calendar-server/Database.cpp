@@ -26,6 +26,11 @@ Statement& Statement::Bind(const std::string& value) {
     return *this;
 }
 
+Statement& Statement::BindReal(double value) {
+    if (stmt_) sqlite3_bind_double(stmt_, next_++, value);
+    return *this;
+}
+
 bool Statement::Step() {
     if (!stmt_ || done_) return false;
     const int rc = sqlite3_step(stmt_);
@@ -40,6 +45,10 @@ bool Statement::Step() {
 
 int64_t Statement::Int(int column) const {
     return stmt_ ? sqlite3_column_int64(stmt_, column) : 0;
+}
+
+double Statement::Real(int column) const {
+    return stmt_ ? sqlite3_column_double(stmt_, column) : 0;
 }
 
 std::string Statement::Text(int column) const {

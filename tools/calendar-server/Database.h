@@ -21,12 +21,14 @@ public:
     // Binds in order, from the first placeholder.
     Statement& Bind(int64_t value);
     Statement& Bind(const std::string& value);
+    Statement& BindReal(double value);
     // True while a row is available; false at the end or on an error (see Done).
     bool Step();
     // True when the statement ran to its end without an error.
     bool Done() const { return done_; }
     int64_t Int(int column) const;
     std::string Text(int column) const;
+    double Real(int column) const;
 
 private:
     sqlite3_stmt* stmt_ = nullptr;

@@ -9,8 +9,10 @@
 #include <ctime>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "CalendarServer.h"
+#include "SunTimes.h"
 #include "platform/Clock.h"
 
 namespace calendar_server {
@@ -101,6 +103,7 @@ struct Event {
     std::vector<time_t> excluded;                   // EXDATE and overridden instances, sorted
     std::vector<int64_t> excludedDays;              // EXDATE of whole days (wall days), sorted
     std::shared_ptr<std::atomic<bool>> cutNoted = std::make_shared<std::atomic<bool>>(false);
+    std::optional<SunPlan> sun;  // its time follows the sun on each occurrence's date
 };
 
 // Seconds since 1970 (UTC) of a wall time in its zone; floating times are the server's local time.
@@ -281,11 +284,41 @@ bool ReadRule(const icalrecurrencetype& rule, const Event& e, Rule* r, std::stri
     return true;
 }
 
+// A summary ending in a sun marker follows the sun at the event's GEO, else at its location's coordinates.
+// A mistyped marker or unusable coordinates skip the event rather than fire it at its clock time.
+bool ReadSun(icalcomponent* c, const Coordinates* place, std::string* name, Event* e, std::string* why) {
+    SunMarker marker;
+    const MarkerRead read = ReadSunMarker(name, &marker);
+    if (read == MarkerRead::kNone) return true;
+    if (read == MarkerRead::kBad) {
+        return *why =
+                   "the summary ends in no valid sun marker (@sunrise, @sunset, @dawn, @dusk or @noon, "
+                   "optionally with an offset such as +30m or -1h15m)",
+               false;
+    }
+    std::optional<Coordinates> where;
+    if (place) where = *place;
+    if (icalproperty* geo = icalcomponent_get_first_property(c, ICAL_GEO_PROPERTY)) {
+        Coordinates own;
+        if (!ParseCoordinates(Text(icalproperty_get_value_as_string(geo)), ';', &own))
+            return *why = "bad GEO (latitude;longitude in degrees)", false;
+        where = own;
+    }
+    if (!where) {
+        return *why =
+                   "follows the sun but has no coordinates: no GEO, and none for its location (--geo, or "
+                   "latitude and longitude in the data file)",
+               false;
+    }
+    e->sun = SunPlan{marker, *where};
+    return true;
+}
+
 // Reads one VEVENT; false (with the reason) when it cannot be used, true with *skip for an event that is
 // rightly not an action (all-day, cancelled). Broken properties the server does not read are listed in
 // *ignored.
-bool ReadEvent(icalcomponent* root, icalcomponent* c, Event* e, bool* skip, std::string* why,
-               std::string* ignored) {
+bool ReadEvent(icalcomponent* root, icalcomponent* c, const Coordinates* place, Event* e, bool* skip,
+               std::string* why, std::string* ignored) {
     *skip = false;
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_XLICERROR_PROPERTY)) {
@@ -301,7 +334,8 @@ bool ReadEvent(icalcomponent* root, icalcomponent* c, Event* e, bool* skip, std:
     if (!ZoneOf(root, start, &e->start)) return *why = "unknown time zone", false;
     if (!ToUtc(e->start, &e->startUtc)) return *why = "start date out of range", false;
 
-    const std::string name = Text(icalcomponent_get_summary(c));
+    std::string name = Text(icalcomponent_get_summary(c));
+    if (!ReadSun(c, place, &name, e, why)) return false;
     const size_t equals = name.find('=');
     const bool variable = equals != std::string::npos;
     const nlohmann::json members{{"macro", name.substr(0, equals)},
@@ -430,9 +464,10 @@ Walk WalkRule(const Event& e, const Rule& r, int64_t low, int64_t high, const st
 
 using Note = IcsCalendar::Note;
 
-// The instances (instant, local time) of one event whose local start lies in [from, to], one per instant.
-bool Expand(const Event& e, uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
-            std::vector<std::pair<time_t, uint64_t>>* out) {
+// The clock-time instances (instant, local time) of one event whose local start lies in [from, to], one per
+// instant.
+bool ExpandClock(const Event& e, uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
+                 const Note& note, std::vector<std::pair<time_t, uint64_t>>* out) {
     out->clear();
     // As in the other direction, local times within one steady hour follow from the hour's start.
     time_t hour = -1;
@@ -504,6 +539,23 @@ bool Expand(const Event& e, uint64_t from, uint64_t to, const std::atomic<bool>*
                                return a.first == b.first;
                            }),
                out->end());
+    return true;
+}
+
+// The instances of one event in [from, to]. A sun event's dates come from a window wide enough to hold every
+// date whose sun time falls inside, and its instances carry only their local time; *sunless counts its
+// dates without the sun event.
+bool Expand(const Event& e, uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
+            std::vector<std::pair<time_t, uint64_t>>* out, size_t* sunless) {
+    if (!e.sun) return ExpandClock(e, from, to, cancel, note, out);
+    const uint64_t reach = SunReach(*e.sun);
+    if (!ExpandClock(e, from > reach ? from - reach : 0, to + reach, cancel, note, out)) return false;
+    std::vector<uint64_t> clock, sun;
+    for (const auto& t : *out) clock.push_back(t.second);
+    std::sort(clock.begin(), clock.end());
+    FollowSun(*e.sun, clock, from, to, &sun, sunless);
+    out->clear();
+    for (uint64_t local : sun) out->emplace_back(0, local);
     return true;
 }
 
@@ -592,7 +644,8 @@ IcsCalendar::~IcsCalendar() = default;
 
 std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, uint64_t from, uint64_t to,
                                                       std::vector<std::string>* notes, std::string* error,
-                                                      Note later, const std::atomic<bool>* cancel) {
+                                                      Note later, const std::atomic<bool>* cancel,
+                                                      const Coordinates* place) {
     QuietLibrary();
     if (!EndsWhole(text)) return *error = "not a whole calendar (no END:VCALENDAR at its end)", nullptr;
     if (Depth(text) > kMaxDepth) {
@@ -634,7 +687,7 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, u
             Event e;
             bool skip = false;
             std::string why, ignored;
-            const bool good = ReadEvent(root, c, &e, &skip, &why, &ignored);
+            const bool good = ReadEvent(root, c, place, &e, &skip, &why, &ignored);
             if (!ignored.empty() && notes) notes->push_back(Describe(c) + ": ignored: " + ignored);
             // An instance overridden (or cancelled) by its own VEVENT leaves the series either way.
             icalproperty* rid = icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY);
@@ -668,9 +721,18 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, u
 
     std::shared_ptr<IcsCalendar> calendar(new IcsCalendar());
     calendar->events_ = std::move(events);
-    calendar->Index(from, to, cancel, [notes](const std::string& line) {
-        if (notes) notes->push_back(line);
-    });
+    size_t sunless = 0;
+    calendar->Index(
+        from, to, cancel,
+        [notes](const std::string& line) {
+            if (notes) notes->push_back(line);
+        },
+        &sunless);
+    if (sunless > 0 && notes) {
+        notes->push_back(std::to_string(sunless) +
+                         " occurrences give no action: the sun does not reach their event's altitude on "
+                         "their dates (polar night or midnight sun)");
+    }
     return calendar;
 }
 
@@ -683,7 +745,7 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Reindexed(uint64_t from, uint64_
 }
 
 bool IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
-                          std::vector<Occurrence>* found) const {
+                          std::vector<Occurrence>* found, size_t* sunless) const {
     auto byTime = [](const Occurrence& a, const Occurrence& b) {
         return a.time < b.time || (a.time == b.time && a.event < b.event);
     };
@@ -700,7 +762,7 @@ bool IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* c
         if (std::chrono::steady_clock::now() > deadline) {
             for (const Rule& rule : events_->list[i].rules) late += !rule.gaveUp->exchange(true);
         }
-        if (!Expand(events_->list[i], from, to, cancel, note, &times)) break;
+        if (!Expand(events_->list[i], from, to, cancel, note, &times, sunless)) break;
         for (const auto& t : times) found->push_back(Occurrence{t.second, static_cast<uint32_t>(i)});
         if (found->size() > 2 * kMaxHeld) trim();
     }
@@ -716,12 +778,13 @@ bool IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* c
     return !cut;
 }
 
-void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note) {
+void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
+                        size_t* sunless) {
     from_ = from;
     to_ = to;
     index_.clear();
     wholeTo_ = to;
-    if (!Collect(from, to, cancel, note, &index_) && !index_.empty()) {
+    if (!Collect(from, to, cancel, note, &index_, sunless) && !index_.empty()) {
         // The last instant kept may have lost some of its actions: the index ends before it, and later
         // requests are expanded for their own window.
         wholeTo_ = index_.back().time - 1;
@@ -738,7 +801,7 @@ void IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) c
                                    [](uint64_t t, const Occurrence& o) { return t < o.time; });
         found.assign(lo, hi);
     } else {
-        Collect(from, to, nullptr, events_->later, &found);
+        Collect(from, to, nullptr, events_->later, &found, nullptr);
     }
     for (const Occurrence& o : found) {
         if (json->size() > 0 && json->back() == '}') json->push_back(',');

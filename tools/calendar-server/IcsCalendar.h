@@ -2,9 +2,10 @@
 //
 // Every occurrence of an event with a start date-time (all-day events are skipped) that is not cancelled is
 // one action: "name" is the summary; a summary "NAME=VALUE" sets variable NAME to VALUE (macro_action 2),
-// any other starts the task of that name (macro_action 1). Recurrences (rules, extra dates, exception
-// dates, overridden instances) are expanded; zoned and UTC times are converted to the server's local time,
-// floating times are taken as local.
+// any other starts the task of that name (macro_action 1). A summary ending in a sun marker ("@sunset+30m",
+// SunTimes.h) is mapped without it, and each occurrence takes its date's sun time. Recurrences (rules, extra
+// dates, exception dates, overridden instances) are expanded; zoned and UTC times are converted to the
+// server's local time, floating times are taken as local.
 //
 // Every expansion is bounded: a rule that takes too long is given up (and said so), an event keeps at
 // most 1,440 instances a day and a window at most 500,000 in all (what is cut is said).
@@ -23,6 +24,8 @@
 
 namespace calendar_server {
 
+struct Coordinates;
+
 class IcsCalendar {
 public:
     struct Events;
@@ -32,11 +35,13 @@ public:
     // Reads a calendar and expands the occurrences of [from, to] (local instants); null with the reason
     // when the text is not a whole calendar. Each event that cannot be used, and each cut, adds a line to
     // `notes`; what later expansions cut or give up goes to `later`. An expansion ends early once
-    // `cancel` is set.
+    // `cancel` is set. One more line in `notes` counts the sun events the sun does not reach. `place`: the
+    // location's coordinates, for the events that follow the sun without coordinates of their own.
     static std::shared_ptr<const IcsCalendar> Parse(const std::string& text, uint64_t from, uint64_t to,
                                                     std::vector<std::string>* notes, std::string* error,
                                                     Note later = nullptr,
-                                                    const std::atomic<bool>* cancel = nullptr);
+                                                    const std::atomic<bool>* cancel = nullptr,
+                                                    const Coordinates* place = nullptr);
     // The same events with the occurrences of another window expanded.
     std::shared_ptr<const IcsCalendar> Reindexed(uint64_t from, uint64_t to,
                                                  const std::atomic<bool>* cancel = nullptr) const;
@@ -54,10 +59,13 @@ public:
 private:
     struct Occurrence;
     IcsCalendar() = default;
-    void Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note);
+    // *sunless (when given) counts the dates of the window that lack a sun event's occurrence because of
+    // the sun.
+    void Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
+               size_t* sunless = nullptr);
     // False when instances were cut.
     bool Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
-                 std::vector<Occurrence>* found) const;
+                 std::vector<Occurrence>* found, size_t* sunless) const;
 
     std::shared_ptr<const Events> events_;
     uint64_t from_ = 0;

@@ -9,10 +9,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "IcsCalendar.h"
+#include "SunTimes.h"
 
 namespace calendar_server {
 
@@ -24,6 +26,7 @@ public:
         size_t maxBytes = 32u * 1024 * 1024;  // a larger calendar is refused
         int pollMs = 1000;                    // how often a file is looked at for a change
         int indexDays = 31;                   // days after today expanded ahead of requests
+        std::optional<Coordinates> place;     // the location's, for events that follow the sun
     };
     // `note` takes one line for the operator; `read` is told of every newly read calendar and its text.
     using Note = std::function<void(const std::string&)>;
@@ -56,6 +59,7 @@ private:
     void Reindex();
     // Where the notes of expansions after a read go.
     IcsCalendar::Note Later() const;
+    const Coordinates* Place() const { return options_.place ? &*options_.place : nullptr; }
     void IndexWindow(uint64_t* from, uint64_t* to) const;
 
     const int64_t location_;

@@ -1,21 +1,24 @@
 // calendar-server: serves the calendar REST interface from a database seeded with a JSON data file, and
 // locations whose actions come from iCalendar files or URLs.
 //
-//   calendar-server [--data FILE] [--db FILE] [--ics N=SOURCE]... [--ics-minutes N] [--port N]
-//                   [--bind ADDRESS] [--allow-from CIDR]... [--allow-host NAME]... [--persist]
+//   calendar-server [--data FILE] [--db FILE] [--ics N=SOURCE]... [--geo N=LAT,LON]... [--ics-minutes N]
+//                   [--port N] [--bind ADDRESS] [--allow-from CIDR]... [--allow-host NAME]... [--persist]
 //
+// --geo gives a calendar's location coordinates (decimal degrees) for its events that follow the sun.
 // --port 0 picks a free port. The address served is printed on stdout ("http://ADDRESS:PORT"), one log line
 // per request goes to stderr, and SIGINT or SIGTERM stop the server cleanly.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <map>
 #include <string>
 #include <thread>
 #include <utility>
@@ -38,10 +41,11 @@ const char kDemoData[] = R"({
 })";
 
 int Usage(const char* message) {
-    std::cerr << "calendar-server: " << message << "\n"
-              << "usage: calendar-server [--data FILE] [--db FILE] [--ics N=SOURCE]... [--ics-minutes N]\n"
-              << "                       [--port N] [--bind ADDRESS] [--allow-from CIDR]...\n"
-              << "                       [--allow-host NAME]... [--persist]\n";
+    std::cerr
+        << "calendar-server: " << message << "\n"
+        << "usage: calendar-server [--data FILE] [--db FILE] [--ics N=SOURCE]... [--geo N=LAT,LON]...\n"
+        << "                       [--ics-minutes N] [--port N] [--bind ADDRESS] [--allow-from CIDR]...\n"
+        << "                       [--allow-host NAME]... [--persist]\n";
     return 2;
 }
 
@@ -56,6 +60,7 @@ int main(int argc, char** argv) {
     std::vector<std::pair<int64_t, std::string>> calendars;
     long minutes = 5;
     calendar_server::Access access;
+    std::map<int64_t, calendar_server::Coordinates> places;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -80,6 +85,20 @@ int main(int argc, char** argv) {
                 return Usage("--ics takes LOCATION=FILE or LOCATION=http://...");
             }
             calendars.emplace_back(location, assignment.substr(equals + 1));
+        } else if (arg == "--geo" && hasValue) {
+            const std::string assignment = argv[++i];
+            const size_t equals = assignment.find('=');
+            const std::string number = assignment.substr(0, equals);
+            char* end = nullptr;
+            const long long location = std::strtoll(number.c_str(), &end, 10);
+            calendar_server::Coordinates place;
+            if (equals == std::string::npos || equals == 0 || *end != '\0' ||
+                !calendar_server::ParseCoordinates(assignment.substr(equals + 1), ',', &place)) {
+                return Usage(
+                    "--geo takes LOCATION=LATITUDE,LONGITUDE in decimal degrees, latitude within "
+                    "-90..90 and longitude within -180..180");
+            }
+            places[location] = place;
         } else if (arg == "--ics-minutes" && hasValue) {
             char* end = nullptr;
             minutes = std::strtol(argv[++i], &end, 10);
@@ -101,6 +120,12 @@ int main(int argc, char** argv) {
         }
     }
     if (persist && dataPath.empty()) return Usage("--persist needs --data");
+    for (const auto& p : places) {
+        if (std::none_of(calendars.begin(), calendars.end(),
+                         [&](const auto& c) { return c.first == p.first; }))
+            return Usage(
+                ("--geo " + std::to_string(p.first) + ": that location has no --ics calendar").c_str());
+    }
     const std::string bare = bindAddress.size() > 2 && bindAddress.front() == '['
                                  ? bindAddress.substr(1, bindAddress.size() - 2)
                                  : bindAddress;
@@ -143,6 +168,9 @@ int main(int argc, char** argv) {
     calendar_server::IcsSource::Options options;
     options.rereadMs = static_cast<int>(minutes * 60 * 1000);
     for (const auto& c : calendars) {
+        auto place = places.find(c.first);
+        options.place.reset();
+        if (place != places.end()) options.place = place->second;
         if (!calendar.AddIcsSource(c.first, c.second, options, &error)) {
             std::cerr << "calendar-server: " << error << "\n";
             return 1;
