@@ -144,6 +144,20 @@ TEST_F(CalendarDeviceTest, StartAndStopSetTheFlagsAndThePacing) {
     EXPECT_FALSE(device_->GetWorker()->IsRunning());
 }
 
+TEST_F(CalendarDeviceTest, AStartDuringAStopOnAnotherThreadNeverLeavesARunningDeviceWithoutItsWorker) {
+    for (int round = 0; round < 30; ++round) {
+        ASSERT_EQ(device_->Start(), kZrkOk);
+        std::thread stopper([&] { device_->Stop(); });
+        device_->Start();
+        stopper.join();
+        // Either order may win; a device that reports running has its worker.
+        if (device_->IsRunning()) {
+            ASSERT_TRUE(Eventually([&] { return device_->GetWorker()->IsRunning(); }, 1000)) << round;
+        }
+        device_->Stop();
+    }
+}
+
 TEST_F(CalendarDeviceTest, StopEndsTheWorkerPromptly) {
     ASSERT_EQ(device_->Start(), kZrkOk);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
