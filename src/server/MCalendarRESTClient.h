@@ -53,6 +53,8 @@ public:
 
     // Exchanges go through the platform's backend unless another one is given (tests).
     void SetBackend(platform::IHttpBackend* backend);
+    // The backend given; null for the platform's.
+    platform::IHttpBackend* GetBackend() const { return backend_.load(); }
 
     // The request target of RefreshActions for a local date and time given as an instant.
     static std::wstring ActionsPath(int locationId, int lookaheadDays, uint64_t localInstant);
