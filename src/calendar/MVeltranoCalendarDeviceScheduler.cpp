@@ -90,9 +90,9 @@ void MVeltranoCalendarDevice::SchedulerLink::StartSync() {
     }
     const CalendarDeviceSettings settings = device->GetSettings();
     device->exchange_.Post([device, text, settings] {
-        if (device->module_ == nullptr) return;
-        const std::string group = SyncGroup(device->remote_, text, settings.calendarGroup);
         // Once Stop has cancelled the exchange, no further host call or request is made.
+        if (device->module_ == nullptr || device->exchange_.Cancelled()) return;
+        const std::string group = SyncGroup(device->remote_, text, settings.calendarGroup);
         if (device->exchange_.Cancelled()) return;
         DBVariableSyncer syncer(device->remote_, device->module_->GetStore(),
                                 device->module_->GetRESTClient(), settings.locationId);
