@@ -29,6 +29,8 @@ public:
     bool Ended() const { return ended_.load(); }
     // Ends the exchange in progress and fails every later one, without waiting.
     void Cancel() { cancel_.Cancel(); }
+    // Whether Cancel (or Stop) was called since the last Start.
+    bool Cancelled() { return cancel_.IsCancelled(); }
     // Cancel, then ends the thread and waits for it. Work not begun is dropped.
     void Stop();
 

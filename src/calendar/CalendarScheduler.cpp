@@ -1,9 +1,14 @@
 #include "calendar/CalendarScheduler.h"
 
+#include <algorithm>
+
 #include "platform/Clock.h"
 
 void CalendarScheduler::OnStart(uint64_t now) {
-    lastCheckTime_.store(now);
+    // The list held is kept over a restart, and so is the mark of what it fired: after the clock stepped
+    // back (the repeated hour of a daylight-saving change), the later mark keeps an action from firing twice.
+    if (now > lastCheckTime_.load()) lastCheckTime_.store(now);
+    firedDuringRefresh_.clear();
     refreshRequested_.store(true);
     exchange_ = Exchange::kNone;
     nextUnknown_ = true;
@@ -54,6 +59,8 @@ void CalendarScheduler::StartRefresh(uint64_t now, int64_t period) {
     // period later.
     lastRefreshTime_ = now;
     refreshPeriod_ = period;
+    refreshWindowStart_ = lastCheckTime_.load();
+    firedDuringRefresh_.clear();
     exchange_ = Exchange::kRefresh;
     host_->StartRefresh();
 }
@@ -65,8 +72,36 @@ void CalendarScheduler::TakeEndedExchange() {
     if (ended == Exchange::kRefresh) FinishRefresh();
 }
 
+bool CalendarScheduler::SameAction(const MCalendarEvent& a, const MCalendarEvent& b) {
+    return a.time == b.time && a.macro == b.macro && a.macro_action == b.macro_action &&
+           a.macro_data == b.macro_data;
+}
+
+void CalendarScheduler::FireMissedAtSwitch() {
+    // The old list fired the window since the refresh began; an action the new list holds in that window
+    // (added by the operator meanwhile) was not in it and fires now, once. One the old list fired is
+    // matched once, so a duplicate in the new list still fires.
+    std::vector<MCalendarEvent> fired;
+    fired.swap(firedDuringRefresh_);
+    const uint64_t end = lastCheckTime_.load();
+    MIDoubleListIterator<MCalendarEvent> it(host_->GetEvents());
+    for (MCalendarEvent* event = it.Current(); event; event = it.Next()) {
+        if (event->time > end) break;
+        if (event->time <= refreshWindowStart_) continue;
+        auto match = std::find_if(fired.begin(), fired.end(),
+                                  [event](const MCalendarEvent& f) { return SameAction(f, *event); });
+        if (match != fired.end()) {
+            fired.erase(match);
+            continue;
+        }
+        host_->ExecuteAction(event);
+        host_->UpdateEventVariables(event, EventGroup::kLast);
+    }
+}
+
 void CalendarScheduler::FinishRefresh() {
     host_->TakeRefreshedList();
+    FireMissedAtSwitch();
     host_->WriteTimeOfDay(kStatusLastRefreshTime, lastRefreshTime_);
     const int64_t nextRefresh = static_cast<int64_t>(lastRefreshTime_) + refreshPeriod_;
     host_->WriteTimeOfDay(kStatusNextRefreshTime, nextRefresh > 0 ? static_cast<uint64_t>(nextRefresh) : 0);
@@ -106,6 +141,8 @@ void CalendarScheduler::Fire(uint64_t now) {
         if (event->time <= lastCheckTime_.load()) continue;
         host_->ExecuteAction(event);
         host_->UpdateEventVariables(event, EventGroup::kLast);
+        // The list arriving may hold actions of this window too; it must know what was fired.
+        if (exchange_ == Exchange::kRefresh) firedDuringRefresh_.push_back(*event);
     }
     if (next) {
         nextEventTime_ = next->time;

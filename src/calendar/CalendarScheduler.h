@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "calendar/CalendarActions.h"
 #include "calendar/CalendarEventList.h"
@@ -85,6 +86,11 @@ private:
     void StartRefresh(uint64_t now, int64_t period);
     void TakeEndedExchange();
     void FinishRefresh();
+    // At the switch to a new list: fires its actions of the window since the refresh began that the old
+    // list did not fire.
+    void FireMissedAtSwitch();
+    // Same time, macro, action and data.
+    static bool SameAction(const MCalendarEvent& a, const MCalendarEvent& b);
     // Finds the first action not yet executed in the list held and shows it as next (with
     // `onlyWhenChanged`, only when it is another than the one found before).
     void FindNext(bool onlyWhenChanged);
@@ -104,4 +110,7 @@ private:
     Exchange exchange_ = Exchange::kNone;
     bool nextUnknown_ = false;  // set by a start: nextEventTime_ is the last run's
     uint64_t nextShown_ = 0;    // the instant of the action the "Next" group shows; 0 for "None"
+    // The firing mark when the refresh in progress began, and what the old list fired since.
+    uint64_t refreshWindowStart_ = 0;
+    std::vector<MCalendarEvent> firedDuringRefresh_;
 };

@@ -67,7 +67,10 @@ MVeltranoCalendarDevice::MVeltranoCalendarDevice(MVeltranoCalendarModule* module
 
 MVeltranoCalendarDevice::~MVeltranoCalendarDevice() {
     // The worker and the timer both call into this object: neither may outlive its parts.
-    EndWorker();
+    {
+        std::lock_guard<std::mutex> order(startStopLock_);
+        EndWorker();
+    }
     LeaveSharedTimer();
     delete remote_;
     if (syncRemote_ != nullptr) syncRemote_->Release();
@@ -158,6 +161,9 @@ int ZRK_CALL MVeltranoCalendarDevice::GetRunState() {
 }
 
 int ZRK_CALL MVeltranoCalendarDevice::Start() {
+    // A Start while a Stop runs on another thread waits for it, so the device never reports running
+    // without its worker.
+    std::lock_guard<std::mutex> order(startStopLock_);
     // A fresh registration with the host; what it answers does not stop the start.
     remote_->Unsubscribe();
     remote_->Subscribe();
@@ -179,6 +185,7 @@ int ZRK_CALL MVeltranoCalendarDevice::Start() {
 }
 
 int ZRK_CALL MVeltranoCalendarDevice::Stop() {
+    std::lock_guard<std::mutex> order(startStopLock_);
     SetRunning(false);
     SetOpened(false);
     pacing_.SetPeriod(0);
@@ -419,12 +426,10 @@ int MVeltranoCalendarDevice::OnTimer(uint32_t) {
 }
 
 void MVeltranoCalendarDevice::QueueSyncText(const char* text) {
-    const std::string group = text != nullptr ? text : "";
+    // Each synchronisation mirrors one whole group, so only the last one made stands: the newest request
+    // replaces any still pending.
     std::lock_guard<std::mutex> guard(syncTextsLock_);
-    for (const std::string& queued : syncTexts_) {
-        if (queued == group) return;
-    }
-    if (syncTexts_.size() < kMaxQueuedSyncTexts) syncTexts_.push_back(group);
+    syncText_ = text != nullptr ? text : "";
 }
 
 int MVeltranoCalendarDevice::Run(MThread* thread) {

@@ -71,8 +71,6 @@ public:
     static constexpr uint32_t kTimerResolution = 1;  // ms
     static constexpr uint32_t kPacingPeriod = 1000;  // ms while started
     static constexpr int kBitmapResourceId = 5;
-    // Distinct group texts of "Sync DB" kept while an exchange runs; a text beyond them is not kept.
-    static constexpr size_t kMaxQueuedSyncTexts = 64;
 
     // Registers the device, looks up the host's remote and variable services through the module's host
     // interface (when there is one), builds the remote access and joins the process-wide timer.
@@ -191,7 +189,7 @@ private:
     // Cancels the exchange in progress, stops the worker and the exchange thread and waits for both;
     // shared by Stop and the destructor.
     void EndWorker();
-    // "Sync DB": keeps the text handed with it for the next synchronisation.
+    // "Sync DB": keeps the text handed with it for the next synchronisation, replacing one still pending.
     void QueueSyncText(const char* text);
     static MCommandObject* NewCommand(void* owner, int code);
 
@@ -214,9 +212,11 @@ private:
     CalendarActions statusWriter_;
     SchedulerLink schedulerLink_{this};
     CalendarScheduler scheduler_{&schedulerLink_};
-    // The texts of the "Sync DB" commands not yet synchronised, distinct, oldest first.
+    // The text of the newest "Sync DB" command not yet synchronised.
     std::mutex syncTextsLock_;
-    std::vector<std::string> syncTexts_;
+    std::string syncText_;
+    // Orders Start, Stop and the destructor's end of the worker.
+    std::mutex startStopLock_;
     // The list the last refresh read, from its end on the exchange thread until the worker takes it.
     std::unique_ptr<CalendarEventList> refreshed_;
     // Wakes the worker when an exchange has ended, so that its answer takes effect at once.

@@ -28,39 +28,27 @@ private:
     KorrelRemote* remote_;
 };
 
-// Whether the host's user group tree holds groups of the names asked about.
+// Whether the host's user group tree holds a group of the name asked about.
 class GroupFinder : public IKorrelRemoteCallback {
 public:
-    explicit GroupFinder(const std::vector<std::string>& names)
-        : names_(names), found_(names.size(), false) {}
+    explicit GroupFinder(const std::string& name) : name_(name) {}
     void OnUserGroup(const char* name, int) override {
-        for (size_t i = 0; i < names_.size(); ++i) {
-            if (name != nullptr && names_[i] == name) found_[i] = true;
-        }
+        found_ = found_ || (name != nullptr && name_ == name);
     }
-    bool Found(size_t i) const { return found_[i]; }
+    bool Found() const { return found_; }
 
 private:
-    const std::vector<std::string>& names_;
-    std::vector<bool> found_;
+    const std::string& name_;
+    bool found_ = false;
 };
 
-// The groups to mirror for the "Sync DB" texts: a text that names one of the host's user groups names
-// that group; any other text (an empty one too) stands for the device's own group. Each group once.
-std::vector<std::string> SyncGroups(KorrelRemote* remote, const std::vector<std::string>& texts,
-                                    const std::string& deviceGroup) {
-    bool named = false;
-    for (const std::string& text : texts) named = named || !text.empty();
-    GroupFinder finder(texts);
-    if (named && remote != nullptr) remote->EnumerateUserGroups(&finder);
-    std::vector<std::string> groups;
-    for (size_t i = 0; i < texts.size(); ++i) {
-        const std::string& group = !texts[i].empty() && finder.Found(i) ? texts[i] : deviceGroup;
-        bool listed = false;
-        for (const std::string& g : groups) listed = listed || g == group;
-        if (!listed) groups.push_back(group);
-    }
-    return groups;
+// The group to mirror for a "Sync DB" text: a text that names one of the host's user groups names that
+// group; any other text (an empty one too) stands for the device's own group.
+std::string SyncGroup(KorrelRemote* remote, const std::string& text, const std::string& deviceGroup) {
+    if (text.empty() || remote == nullptr) return deviceGroup;
+    GroupFinder finder(text);
+    remote->EnumerateUserGroups(&finder);
+    return finder.Found() ? text : deviceGroup;
 }
 
 }  // namespace
@@ -95,20 +83,20 @@ void MVeltranoCalendarDevice::SchedulerLink::StartRefresh() {
 
 void MVeltranoCalendarDevice::SchedulerLink::StartSync() {
     MVeltranoCalendarDevice* device = device_;
-    std::vector<std::string> texts;
+    std::string text;
     {
         std::lock_guard<std::mutex> guard(device->syncTextsLock_);
-        texts.swap(device->syncTexts_);
+        text.swap(device->syncText_);
     }
-    if (texts.empty()) texts.emplace_back();
     const CalendarDeviceSettings settings = device->GetSettings();
-    device->exchange_.Post([device, texts, settings] {
-        if (device->module_ == nullptr) return;
-        for (const std::string& group : SyncGroups(device->remote_, texts, settings.calendarGroup)) {
-            DBVariableSyncer syncer(device->remote_, device->module_->GetStore(),
-                                    device->module_->GetRESTClient(), settings.locationId);
-            syncer.Sync(group.c_str(), true);
-        }
+    device->exchange_.Post([device, text, settings] {
+        // Once Stop has cancelled the exchange, no further host call or request is made.
+        if (device->module_ == nullptr || device->exchange_.Cancelled()) return;
+        const std::string group = SyncGroup(device->remote_, text, settings.calendarGroup);
+        if (device->exchange_.Cancelled()) return;
+        DBVariableSyncer syncer(device->remote_, device->module_->GetStore(),
+                                device->module_->GetRESTClient(), settings.locationId);
+        syncer.Sync(group.c_str(), true);
     });
 }
 

@@ -2,6 +2,7 @@
 // store and REST client and the device's host remote access behind it.
 #include <string>
 
+#include "calendar/DeviceSetupServices.h"
 #include "calendar/MVeltranoCalendarDevice.h"
 #include "hostsync/DBVariableSyncer.h"
 #include "hostsync/KorrelRemote.h"
@@ -10,38 +11,36 @@
 #include "server/MCalendarRESTClient.h"
 #include "ui/CalendarSetupDialog.h"
 
-namespace {
+DeviceSetupServices::DeviceSetupServices(MVeltranoCalendarModule* module, KorrelRemote* remote)
+    : module_(module), remote_(remote), client_(module ? module->GetStore() : nullptr) {
+    if (module_ == nullptr) return;
+    // The dialog starts from the device's address and exchanges as the module's client does.
+    MCalendarRESTClient* shared = module_->GetRESTClient();
+    client_.SetBackend(shared->GetBackend());
+    client_.SetServerURL(shared->GetHost() + L":" + std::to_wstring(shared->GetPort()));
+}
 
-// What the dialog reaches through the module and the device.
-class DeviceSetupServices : public ui::ISetupDialogServices {
-public:
-    DeviceSetupServices(MVeltranoCalendarModule* module, KorrelRemote* remote)
-        : module_(module), remote_(remote) {}
+MCalendarStore* DeviceSetupServices::Store() {
+    return module_ ? module_->GetStore() : nullptr;
+}
 
-    MCalendarStore* Store() override { return module_ ? module_->GetStore() : nullptr; }
+void DeviceSetupServices::SetServerURL(const std::string& url) {
+    client_.SetServerURL(platform::AnsiToWide(url.c_str()));
+}
 
-    void SetServerURL(const std::string& url) override {
-        if (module_) module_->GetRESTClient()->SetServerURL(platform::AnsiToWide(url.c_str()));
-    }
+bool DeviceSetupServices::TestConnection() {
+    return module_ && client_.TestConnection();
+}
 
-    bool TestConnection() override { return module_ && module_->GetRESTClient()->TestConnection(); }
+void DeviceSetupServices::EnumerateUserGroups(CalendarSetupDialog* dialog) {
+    if (remote_) remote_->EnumerateUserGroups(dialog);
+}
 
-    void EnumerateUserGroups(CalendarSetupDialog* dialog) override {
-        if (remote_) remote_->EnumerateUserGroups(dialog);
-    }
-
-    bool SyncGroup(const std::string& group, int32_t location) override {
-        if (!module_) return false;
-        DBVariableSyncer syncer(remote_, module_->GetStore(), module_->GetRESTClient(), location);
-        return syncer.Sync(group.c_str(), true);
-    }
-
-private:
-    MVeltranoCalendarModule* module_;
-    KorrelRemote* remote_;
-};
-
-}  // namespace
+bool DeviceSetupServices::SyncGroup(const std::string& group, int32_t location) {
+    if (!module_) return false;
+    DBVariableSyncer syncer(remote_, module_->GetStore(), &client_, location);
+    return syncer.Sync(group.c_str(), true);
+}
 
 int MVeltranoCalendarDevice::RunSetupDialog(const DialogPlacement& placement) {
     DeviceSetupServices services(module_, remote_);

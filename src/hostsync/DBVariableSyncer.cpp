@@ -1,12 +1,14 @@
 #include "hostsync/DBVariableSyncer.h"
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "calendar/MCalendarEnumVariable.h"
 #include "calendar/MCalendarStore.h"
 #include "hostsync/KorrelRemote.h"
 #include "platform/Sync.h"
+#include "server/HttpCancel.h"
 #include "server/MCalendarRESTClient.h"
 #include "zrk/IEnumData.h"
 #include "zrk/IHostVariable.h"
@@ -14,11 +16,18 @@
 
 namespace {
 
-// One synchronisation at a time for the whole module: the worker's "Sync DB" and the setup dialog's
-// "Sync" button work on the same store and server table.
-platform::MCriticalSection& SyncLock() {
+// The worker's "Sync DB" and the setup dialog's "Sync" button work on the same store. The lock covers the
+// comparison with the store's server list and the store's replacement only, never a host call or an
+// exchange: a host that completes calls on the thread of the dialog would otherwise never get to it.
+platform::MCriticalSection& StoreLock() {
     static platform::MCriticalSection lock;
     return lock;
+}
+
+// Whether the exchanges of this thread were cancelled (its device stops): nothing more is to be asked.
+bool Cancelled() {
+    HttpCancel* cancel = HttpCancel::OfThisThread();
+    return cancel != nullptr && cancel->IsCancelled();
 }
 
 }  // namespace
@@ -55,7 +64,7 @@ void DBVariableSyncer::OnItem(const char* name, int kind, int32_t) {
 
 bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
     if (!group || !*group || !remote_ || !store_ || !client_) return false;
-    platform::MLock serialised(SyncLock());
+    if (Cancelled()) return false;
 
     // The host is asked first: a listing that cannot be had must not cost the server its variables, nor the
     // store the list it shows.
@@ -66,7 +75,7 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
 
     // The comparison needs the server's list as it stands: without it, creations would double what the
     // server has and updates and deletions would name rows of another reading.
-    if (refreshFirst && !client_->RefreshVariables(locationId_)) {
+    if (Cancelled() || (refreshFirst && !client_->RefreshVariables(locationId_))) {
         hostVariables_.DeleteAll();
         return false;
     }
@@ -78,6 +87,7 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
     std::vector<MCalendarVariable*> toUpdate;
     std::vector<int32_t> toDelete;
     {
+        platform::MLock serialised(StoreLock());
         // The store's list may be replaced from another thread meanwhile; the accessor keeps the one read
         // here alive. Only ids are carried out of this scope.
         auto server = store_->AccessVariables();
@@ -116,18 +126,38 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
         }
     }
 
+    // The first request the server does not answer ends the sending: a server that hangs would otherwise
+    // hold the exchange for the transport's limit once per variable. A refusal (an answer other than 2xx)
+    // does not stop the others.
+    bool reachable = true;
+    auto send = [&](bool (MCalendarRESTClient::*request)(int, MCalendarVariable*, uint32_t*),
+                    MCalendarVariable* record) {
+        if (!reachable) return;
+        uint32_t status = 0;
+        serverOk = (client_->*request)(locationId_, record, &status) && serverOk;
+        // No answer: the server was not reached, unless the request could not even be built.
+        std::string body;
+        reachable = status != 0 || !MCalendarRESTClient::VariableBody(record, locationId_, &body);
+    };
     for (MCalendarVariable* record : toCreate) {
-        serverOk = client_->CreateVariable(locationId_, record) && serverOk;
+        send(&MCalendarRESTClient::CreateVariable, record);
         result->push_back(record);
     }
     for (MCalendarVariable* record : toUpdate) {
-        serverOk = client_->UpdateVariable(locationId_, record) && serverOk;
+        send(&MCalendarRESTClient::UpdateVariable, record);
         result->push_back(record);
     }
-    for (int32_t id : toDelete) serverOk = client_->DeleteVariable(locationId_, id) && serverOk;
+    for (int32_t id : toDelete) {
+        if (!reachable) break;
+        uint32_t status = 0;
+        serverOk = client_->DeleteVariable(locationId_, id, &status) && serverOk;
+        reachable = status != 0;
+    }
+    serverOk = serverOk && reachable;
 
     // Every host record is in the result list now; the store deletes them with that list.
     hostVariables_.clear();
+    platform::MLock serialised(StoreLock());
     store_->SetVariables(result.release());
     return serverOk;
 }

@@ -2,8 +2,10 @@
 // lists the group through the remote access, matches the items with the server's variables by name, and
 // sends the creations, then the updates, then the deletions. Afterwards the store shows the host's view.
 //
-// A short-lived object: construct it, call Sync once, destroy it. Synchronisations of the whole module
-// are serialised: a second one waits until the running one has ended.
+// A short-lived object: construct it, call Sync once, destroy it. Synchronisations may run side by side
+// (the device's and the setup dialog's); each compares with the store and replaces its list as one step,
+// and neither waits for the other's host calls or exchanges. On a thread whose exchanges were cancelled it
+// makes no further host call or request.
 #pragma once
 
 #include <cstdint>
@@ -35,7 +37,8 @@ public:
     // could not be had (a group without items is a listing) or the re-reading asked for failed (no answer,
     // a status other than 2xx, or an answer that does not read). Otherwise every request is sent and the
     // host's view handed to the store; false then tells that the server could not be reached or refused
-    // one of the requests (no answer, or a status other than 2xx).
+    // one of the requests (no answer, or a status other than 2xx); the first request left unanswered
+    // ends the sending.
     bool Sync(const char* group, bool refreshFirst);
 
     // The records built so far from the host's listing (they pass to the store with Sync).

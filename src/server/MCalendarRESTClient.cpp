@@ -197,16 +197,26 @@ bool MCalendarRESTClient::UpdateVariable(int locationId, MCalendarVariable* vari
     return SendVariable(false, locationId, variable, status);
 }
 
-bool MCalendarRESTClient::SendVariable(bool create, int locationId, MCalendarVariable* variable,
-                                       uint32_t* status) {
-    if (status) *status = 0;
+bool MCalendarRESTClient::VariableBody(const MCalendarVariable* variable, int locationId, std::string* body) {
     if (!variable) return false;
     try {
         json object;
         if (!variable->ToJson(object)) return false;
         object["location_id"] = locationId;
         // Compact, members in key order, text as UTF-8; a name that is not UTF-8 fails here.
-        const std::string body = object.dump();
+        *body = object.dump();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool MCalendarRESTClient::SendVariable(bool create, int locationId, MCalendarVariable* variable,
+                                       uint32_t* status) {
+    if (status) *status = 0;
+    std::string body;
+    if (!VariableBody(variable, locationId, &body)) return false;
+    try {
         Exchange x(*this);
         return x.Accepted(create ? x.client().HttpPost(L"/apiv1/variable", kJsonHeader, body, x.response)
                                  : x.client().HttpPut(L"/apiv1/variable", kJsonHeader, body, x.response),

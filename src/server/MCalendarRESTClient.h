@@ -45,11 +45,16 @@ public:
     // The variable stays the caller's. False without sending when its JSON body cannot be built.
     bool CreateVariable(int locationId, MCalendarVariable* variable, uint32_t* status = nullptr);
     bool UpdateVariable(int locationId, MCalendarVariable* variable, uint32_t* status = nullptr);
+    // The JSON body CreateVariable and UpdateVariable send; false when it cannot be built (a name that is
+    // not UTF-8), and nothing is then sent.
+    static bool VariableBody(const MCalendarVariable* variable, int locationId, std::string* body);
     // The location id is not used; the variable is named by its id alone.
     bool DeleteVariable(int locationId, int variableId, uint32_t* status = nullptr);
 
     // Exchanges go through the platform's backend unless another one is given (tests).
     void SetBackend(platform::IHttpBackend* backend);
+    // The backend given; null for the platform's.
+    platform::IHttpBackend* GetBackend() const { return backend_.load(); }
 
     // The request target of RefreshActions for a local date and time given as an instant.
     static std::wstring ActionsPath(int locationId, int lookaheadDays, uint64_t localInstant);

@@ -81,32 +81,43 @@ bool MHttpClient::Execute(const std::wstring& method, const std::wstring& path, 
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::milliseconds(platform::CurrentHttpTimeouts().exchangeMs);
 
-    HttpHandle session = backend.Open(agent_);
-    if (!session) {
+    // Whatever way the exchange ends (exceptions included), its cancel registration goes first and then
+    // its handles, innermost first.
+    struct Handles {
+        IHttpBackend& backend;
+        HttpHandle session = nullptr;
+        HttpHandle connection = nullptr;
+        HttpHandle request = nullptr;
+        HttpCancel* cancel = nullptr;
+        ~Handles() {
+            if (cancel) cancel->Detach();
+            if (request) backend.CloseHandle(request);
+            if (connection) backend.CloseHandle(connection);
+            if (session) backend.CloseHandle(session);
+        }
+    } open{backend};
+
+    open.session = backend.Open(agent_);
+    if (!open.session) {
         response.error = L"WinHttpOpen fails!";
         return false;
     }
     // Only the low 16 bits of the port reach the platform.
-    HttpHandle connection = backend.Connect(session, host_, static_cast<uint16_t>(port_ & 0xFFFF));
-    if (!connection) {
-        backend.CloseHandle(session);
+    open.connection = backend.Connect(open.session, host_, static_cast<uint16_t>(port_ & 0xFFFF));
+    if (!open.connection) {
         response.error = L"WinHttpConnect fails!";
         return false;
     }
     const uint32_t flags = platform::kHttpFlagBypassProxyCache | (secure_ ? platform::kHttpFlagSecure : 0);
-    HttpHandle request = backend.OpenRequest(connection, method, path, flags);
+    open.request = backend.OpenRequest(open.connection, method, path, flags);
+    // A request that cannot be opened ends the exchange without a message.
+    if (!open.request) return false;
 
-    // A request that cannot be opened ends the exchange without a message. While it is open, the thread's
-    // cancel token (if any) can end it; a cancelled step fails as the platform reports it.
-    HttpCancel* cancel = request ? HttpCancel::OfThisThread() : nullptr;
-    if (cancel) cancel->Attach(&backend, request);
-    const bool ok = request ? RunAttempts(request, headers, body, deadline, response) : false;
-    if (cancel) cancel->Detach();
-
-    if (request) backend.CloseHandle(request);
-    backend.CloseHandle(connection);
-    backend.CloseHandle(session);
-    return ok;
+    // While it is open, the thread's cancel token (if any) can end it; a cancelled step fails as the
+    // platform reports it.
+    open.cancel = HttpCancel::OfThisThread();
+    if (open.cancel) open.cancel->Attach(&backend, open.request);
+    return RunAttempts(open.request, headers, body, deadline, response);
 }
 
 bool MHttpClient::RunAttempts(HttpHandle request, const std::wstring& headers, const std::string& body,
@@ -222,9 +233,12 @@ bool MHttpClient::ReadBody(HttpHandle request, Deadline deadline, MHttpResponse&
             std::string().swap(body);
             return false;
         }
+        // A body cut short (the connection lost halfway) fails the exchange: a part is not the answer. What
+        // arrived stays in the response for the caller's diagnosis.
         uint32_t available = 0;
         if (!backend.QueryDataAvailable(request, &available)) {
             response.error = L"Error in WinHttpQueryDataAvailable: " + std::to_wstring(backend.LastError());
+            return false;
         }
         if (available == 0) return true;
         if (available > kMaxBodyBytes - body.size()) {
@@ -246,6 +260,7 @@ bool MHttpClient::ReadBody(HttpHandle request, Deadline deadline, MHttpResponse&
         } else {
             body.resize(before);
             response.error = L"Error in WinHttpReadData: " + std::to_wstring(backend.LastError());
+            return false;
         }
     }
 }

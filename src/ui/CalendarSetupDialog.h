@@ -32,7 +32,8 @@ public:
     virtual ~ISetupDialogServices() = default;
     // The module's store; its location list fills the location list.
     virtual MCalendarStore* Store() = 0;
-    // Hands the typed address to the module's REST client (effective at once for every user of it).
+    // Hands the typed address to the client the dialog's own exchanges use (the running device keeps its
+    // address until the dialog's values are stored).
     virtual void SetServerURL(const std::string& url) = 0;
     // True when the server answered with a location list, which then replaces the store's locations.
     virtual bool TestConnection() = 0;

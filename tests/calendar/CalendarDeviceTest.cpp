@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "calendar/DeviceSetupServices.h"
 #include "calendar/MVeltranoCalendarDevice.h"
 #include "framework/MThreadTimer.h"
 #include "module/MVeltranoCalendarModule.h"
@@ -144,6 +145,20 @@ TEST_F(CalendarDeviceTest, StartAndStopSetTheFlagsAndThePacing) {
     EXPECT_FALSE(device_->GetWorker()->IsRunning());
 }
 
+TEST_F(CalendarDeviceTest, AStartDuringAStopOnAnotherThreadNeverLeavesARunningDeviceWithoutItsWorker) {
+    for (int round = 0; round < 30; ++round) {
+        ASSERT_EQ(device_->Start(), kZrkOk);
+        std::thread stopper([&] { device_->Stop(); });
+        device_->Start();
+        stopper.join();
+        // Either order may win; a device that reports running has its worker.
+        if (device_->IsRunning()) {
+            ASSERT_TRUE(Eventually([&] { return device_->GetWorker()->IsRunning(); }, 1000)) << round;
+        }
+        device_->Stop();
+    }
+}
+
 TEST_F(CalendarDeviceTest, StopEndsTheWorkerPromptly) {
     ASSERT_EQ(device_->Start(), kZrkOk);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -253,6 +268,17 @@ TEST_F(CalendarDeviceTest, LoadedAddressReachesTheRESTClient) {
 
 // An address typed in the ANSI code page is saved as it stands and must read back the same, however often the
 // settings go round; settings nested too deeply for the parser are refused, not a crash of the host.
+// While the setup dialog is open the running device goes on with its own address: what is typed reaches
+// the dialog's client only.
+TEST_F(CalendarDeviceTest, TheSetupDialogsTypedAddressLeavesTheDevicesAlone) {
+    DeviceSetupServices services(&module_, device_->GetRemote());
+    EXPECT_EQ(services.Client()->GetPort(), 1);  // it starts from the device's address
+    services.SetServerURL("http://10.1.2.3:81");
+    EXPECT_EQ(services.Client()->GetHost(), L"10.1.2.3");
+    EXPECT_EQ(module_.GetRESTClient()->GetHost(), L"127.0.0.1");
+    EXPECT_EQ(module_.GetRESTClient()->GetPort(), 1);
+}
+
 TEST_F(CalendarDeviceTest, AnsiAddressSurvivesSaveAndLoadAndDeepSettingsAreRefused) {
     ASSERT_EQ(
         device_->LoadSettings("<DeviceData Version=\"1000\"><Setup URL=\"caf\xE9&amp;x:81\"/></DeviceData>"),

@@ -218,3 +218,23 @@ TEST_F(DeviceSchedulerTest, SyncDBMirrorsTheHostGroupItsTextNamesAndOtherwiseThe
     EXPECT_TRUE(Eventually([&] { return ItemRequests("Stage") == 1; }));
     EXPECT_EQ(ItemRequests("Backstage"), 0);
 }
+
+// Each synchronisation mirrors one whole group: of several requests waiting, the newest alone is carried
+// out ("A", "B", "A" leaves A's variables), and none after it.
+TEST_F(DeviceSchedulerTest, OfSeveralSyncDBTextsWaitingOnlyTheNewestIsSynchronised) {
+    host_.remoteManager2.remote.SetReply(
+        KorrelRemote::kRequestUserGroups,
+        R"(<R><Object Name="User Groups" Type="UserGroup"><Object Name="Lobby" )"
+        R"(Type="UserGroup"/><Object Name="Foyer" Type="UserGroup"/></Object></R>)");
+    ASSERT_EQ(device_->Start(), kZrkOk);
+    ASSERT_EQ(device_->SendCommand(MVeltranoCalendarDevice::kDisable, nullptr, 0), kZrkOk);
+    ASSERT_TRUE(Eventually([&] { return !device_->IsEnabled(); }));
+    SendSync("Lobby");
+    SendSync("Foyer");
+    SendSync("Lobby");
+    ASSERT_EQ(device_->SendCommand(MVeltranoCalendarDevice::kEnable, nullptr, 0), kZrkOk);
+    ASSERT_TRUE(Eventually([&] { return ItemRequests("Lobby") == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(ItemRequests("Foyer"), 0);
+    EXPECT_EQ(ItemRequests("Lobby"), 1);
+}

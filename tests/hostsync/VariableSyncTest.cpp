@@ -12,6 +12,8 @@
 #include "calendar/MCalendarStore.h"
 #include "hostsync/DBVariableSyncer.h"
 #include "hostsync/KorrelRemote.h"
+#include "platform/Sync.h"
+#include "server/HttpCancel.h"
 #include "server/MCalendarRESTClient.h"
 #include "support/FakeHost.h"
 
@@ -266,6 +268,34 @@ TEST_F(VariableSync, ARefusedRequestFailsButTheRestIsStillSent) {
     EXPECT_EQ((std::vector<std::string>{"New:1:0:7", "Up:2:1:7"}), Store());
 }
 
+// A server that takes requests and never answers them would hold the exchange for the transport's limit
+// once per variable.
+TEST_F(VariableSync, TheFirstRequestLeftUnansweredEndsTheSending) {
+    server.AddVariable(1, kLocation, "Gone", 1);
+    LoadStore();
+    LoopbackServer hanging;
+    std::atomic<int> seen{0};
+    platform::MEvent release(true, false);
+    auto hang = [&](const httplib::Request&, httplib::Response&) {
+        ++seen;
+        release.Wait(5000);
+    };
+    hanging.server.Post("/apiv1/variable", hang);
+    hanging.server.Delete(R"(/apiv1/variable/(\d+))", hang);
+    const int port = hanging.Start();
+    ASSERT_NE(0, port);
+    client.SetServerURL(L"127.0.0.1:" + std::to_wstring(port));
+    platform::HttpTimeouts shortened;
+    shortened.receiveMs = 200;
+    platform::SetHttpTimeoutsForTesting(&shortened);
+    host.services.SetGroup("Stage", {{"New", "IntegerData"}, {"Other", "IntegerData"}});
+    EXPECT_FALSE(Sync("Stage", false));
+    platform::SetHttpTimeoutsForTesting(nullptr);
+    release.Set();
+    hanging.Stop();
+    EXPECT_EQ(1, seen.load());
+}
+
 TEST_F(VariableSync, ARefusedRefreshSendsNothingAndKeepsTheStore) {
     server.AddVariable(1, kLocation, "Up", 1);
     server.AddVariable(2, kLocation, "Gone", 1);
@@ -329,45 +359,63 @@ TEST(VariableSyncItems, EachItemKindBuildsItsRecord) {
 // ---- two threads
 // ---------------------------------------------------------------------------------------------
 
-TEST_F(VariableSync, TwoSynchronisationsNeverOverlap) {
+// Stop cancels the exchanges of the device's thread: a synchronisation whose host listing was still
+// pending then sends nothing.
+TEST_F(VariableSync, OnceTheThreadsExchangesAreCancelledNothingMoreIsAskedOrSent) {
+    FakeHost pendingHost;
+    pendingHost.asyncRemote.SetHeld(true);
+    pendingHost.services.SetGroup("A", {{"FromA", "IntegerData"}});
+    KorrelRemote slow(nullptr, nullptr, &pendingHost.asyncRemote, nullptr);
+    HttpCancel token;
+    std::atomic<bool> result{true};
+    std::thread device([&] {
+        HttpCancel::ThreadScope scope(&token);
+        DBVariableSyncer syncer(&slow, &store, &client, kLocation);
+        result = syncer.Sync("A", true);
+    });
+    ASSERT_TRUE(pendingHost.asyncRemote.WaitForHeld(1, 5000));
+    token.Cancel();
+    while (pendingHost.asyncRemote.WaitForHeld(1, 300) && pendingHost.asyncRemote.CompleteHeld()) {
+    }
+    device.join();
+    EXPECT_FALSE(result.load());
+    EXPECT_TRUE(server.Lines(true).empty());
+
+    // A later synchronisation on that thread asks the host nothing.
+    HttpCancel::ThreadScope scope(&token);
+    const size_t asked = pendingHost.services.Calls().size();
+    DBVariableSyncer later(&slow, &store, &client, kLocation);
+    EXPECT_FALSE(later.Sync("A", true));
+    EXPECT_EQ(asked, pendingHost.services.Calls().size());
+}
+
+// A host that completes calls on one thread only (its UI thread, which also runs the setup dialog's
+// synchronisation) must be able to: a synchronisation waiting for the host holds no lock the other needs.
+TEST_F(VariableSync, ASynchronisationWaitingForTheHostDoesNotHoldUpAnother) {
     FakeHost pendingHost;
     pendingHost.asyncRemote.SetHeld(true);
     pendingHost.services.SetGroup("A", {{"FromA", "IntegerData"}});
     pendingHost.services.SetGroup("B", {{"FromB", "IntegerData"}});
     KorrelRemote slow(nullptr, nullptr, &pendingHost.asyncRemote, nullptr);
 
-    std::atomic<bool> firstDone{false};
     std::thread first([&] {
         DBVariableSyncer syncer(&slow, &store, &client, kLocation);
         syncer.Sync("A", true);
-        firstDone = true;
     });
     ASSERT_TRUE(pendingHost.asyncRemote.WaitForHeld(1, 5000));
-    std::thread second([&] {
-        DBVariableSyncer syncer(&slow, &store, &client, kLocation);
-        syncer.Sync("B", true);
-    });
-    // The second waits for the first, which waits for the host: nothing of B is asked meanwhile.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(1u, pendingHost.services.Calls().size());
-    int completed = 0;
-    while (completed < 4) {
-        if (pendingHost.asyncRemote.WaitForHeld(1, 5000) && pendingHost.asyncRemote.CompleteHeld())
-            ++completed;
-        else
-            break;
+    // B's host call reaches the host while A's is still pending.
+    FakeHost quickHost;
+    quickHost.services.SetGroup("B", {{"FromB", "IntegerData"}});
+    KorrelRemote quick(nullptr, &quickHost.syncRemote, nullptr, &quickHost.variables);
+    DBVariableSyncer second(&quick, &store, &client, kLocation);
+    EXPECT_TRUE(second.Sync("B", true));
+    EXPECT_EQ((std::vector<std::string>{"FromB:1:0:7"}), Store());
+
+    while (pendingHost.asyncRemote.WaitForHeld(1, 1000) && pendingHost.asyncRemote.CompleteHeld()) {
     }
     first.join();
-    second.join();
-    EXPECT_TRUE(firstDone.load());
-    std::vector<std::string> order;
-    for (const auto& c : pendingHost.services.Calls()) order.push_back(c.text + std::to_string(c.code));
-    EXPECT_EQ((std::vector<std::string>{"A7", "A3", "B7", "B3"}), order);
-    // A created FromA; B, which found it on the server, created FromB and deleted FromA.
-    EXPECT_EQ((std::vector<std::string>{"POST /apiv1/variable", "POST /apiv1/variable",
-                                        "DELETE /apiv1/variable/100"}),
-              server.Lines());
-    EXPECT_EQ((std::vector<std::string>{"FromB:1:0:7"}), Store());
+    // A, the last to end, found FromB on the server: it created FromA and deleted FromB.
+    EXPECT_EQ((std::vector<std::string>{"FromA:1:0:7"}), Store());
 }
 
 TEST_F(VariableSync, TheStoresListSurvivesWhileASynchronisationReadsIt) {

@@ -457,3 +457,26 @@ TEST_F(SchedulerExchange, AfterARestartTheListHeldFiresWhileTheFirstRefreshIsInF
     s.Pass(At(10, 0, 30));
     EXPECT_EQ(host.Executed(), (V{"A", "C"}));
 }
+
+// An action the operator adds beside one the old list fires while the refresh is in flight: the new list
+// fires it at the switch, and the one fired already is not fired again.
+TEST_F(SchedulerExchange, AnActionAddedInTheWindowOfTheRefreshFiresOnceAtTheSwitch) {
+    StartWith({{At(10, 10, 0), "A"}});
+    host.server = {{At(10, 10, 0), "A"}, {At(10, 10, 0), "C"}, {At(10, 10, 0), "A"}};
+    RefreshInFlightAt(At(10, 10, 0, 300));
+    EXPECT_EQ(host.Executed(), V{"A"});
+    host.Answer();
+    PassEverySecond(s, At(10, 10, 1), At(10, 10, 5));
+    // The duplicate of A counts as another action: only one of the two was fired from the old list.
+    EXPECT_EQ(host.Executed(), (V{"A", "A", "C"}));
+}
+
+// The clock stepped back (the repeated hour of a daylight-saving change) before a restart: what fired
+// before the restart does not fire again.
+TEST_F(SchedulerExchange, ARestartAfterTheClockSteppedBackDoesNotFireAgain) {
+    StartWith({{At(10, 0, 30), "A"}, {At(10, 0, 40), "B"}});
+    PassEverySecond(s, At(10, 0, 1), At(10, 0, 31));
+    s.OnStart(At(10, 0, 10));
+    PassEverySecond(s, At(10, 0, 10), At(10, 0, 41));
+    EXPECT_EQ(host.Executed(), (V{"A", "B"}));
+}

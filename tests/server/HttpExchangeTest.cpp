@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <new>
 
 #include "FakeHttpBackend.h"
 #include "server/HttpCancel.h"
@@ -277,20 +278,32 @@ TEST_F(Exchange, ABodyTricklingInEndsWithTheExchangesTimeLimit) {
     EXPECT_EQ(kClosed, Tail(3));
 }
 
-TEST_F(Exchange, BodyReadFailuresAreReportedWhileReadingGoesOn) {
+TEST_F(Exchange, ABodyReadFailingHalfwayFailsTheExchangeAndKeepsWhatArrived) {
     FakeResponse r = Answer(200);
     r.body = {FakeChunk{"ab"}, FakeChunk{"lost", false, true}, FakeChunk{"cd"}};
     fake.script = {r};
     response.body = "old";
-    EXPECT_TRUE(Client().HttpGet(L"/", L"", response));
-    EXPECT_EQ("abcd", response.body);
+    EXPECT_FALSE(Client().HttpGet(L"/", L"", response));
+    EXPECT_EQ("ab", response.body);
     EXPECT_EQ(L"Error in WinHttpReadData: 12030", response.error);
 
     r.body = {FakeChunk{"ab"}, FakeChunk{"", true}};
     fake.script = {r};
-    EXPECT_TRUE(Client().HttpGet(L"/", L"", response));
+    EXPECT_FALSE(Client().HttpGet(L"/", L"", response));
     EXPECT_EQ("ab", response.body);
     EXPECT_EQ(L"Error in WinHttpQueryDataAvailable: 12030", response.error);
+    EXPECT_EQ(kClosed, Tail(3));
+}
+
+TEST_F(Exchange, AnExceptionInTheExchangeStillDetachesTheCancelAndClosesEveryHandle) {
+    HttpCancel token;
+    HttpCancel::ThreadScope scope(&token);
+    fake.script = {Answer(200, "x")};
+    fake.duringSend = [] { throw std::bad_alloc(); };
+    EXPECT_THROW(Client().HttpGet(L"/", L"", response), std::bad_alloc);
+    EXPECT_EQ(kClosed, Tail(3));
+    token.Cancel();  // the closed request is no longer registered: nothing is cancelled
+    EXPECT_FALSE(fake.WasCancelled());
 }
 
 TEST_F(Exchange, ShortReadAppendsOnlyTheBytesRead) {

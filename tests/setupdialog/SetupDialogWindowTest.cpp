@@ -57,7 +57,8 @@ protected:
 
     // zrkhost with the plug-in; with a script it runs on a virtual display, otherwise with none at all.
     HostOutput RunHost(const std::string& hostFile, const std::string& serverUrl, const std::string& script,
-                       const std::string& input) {
+                       const std::string& input, const std::vector<std::string>& hostOptions = {},
+                       uint32_t limitMs = 60000) {
         std::vector<std::string> args = {
             "-u",
             "DISPLAY",
@@ -74,7 +75,8 @@ protected:
         }
         args.insert(args.end(), {ZRKHOST_PATH, "--plugin", ZRK_PLUGIN_PATH, "--host", hostFile, "--server",
                                  serverUrl, "--location", "1", "--refresh", "10", "--lookahead", "1"});
-        return HostOutput(platform::RunProcess("/usr/bin/env", args, input, 60000));
+        args.insert(args.end(), hostOptions.begin(), hostOptions.end());
+        return HostOutput(platform::RunProcess("/usr/bin/env", args, input, limitMs));
     }
 
     std::string xvfbRun_;
@@ -201,3 +203,26 @@ TEST_F(SetupDialogWindow, WithoutADisplayConfigureCountsAsCancelled) {
 }
 
 }  // namespace
+
+// A host that completes calls on its UI thread only: the device's "Sync DB" waits for such a call while
+// the dialog's Sync runs on that thread. Neither waits for the other; the device's call is completed once
+// the dialog has closed, and Stop returns.
+TEST_F(SetupDialogWindow, TheDialogsSyncBesideADeviceSyncWaitingForTheUiThreadEndsAndSoDoesStop) {
+    if (!NeedDisplay()) GTEST_SKIP() << "xvfb-run not installed: the dialog's window is not tested";
+    LoopbackCalendar server;
+    ASSERT_TRUE(server.Ready());
+    const std::string synced = prefix_ + ".synced.txt";
+    std::remove(synced.c_str());
+    // The device's group lookup is completed within the first wait; its item listing is still pending
+    // when the dialog opens.
+    const std::string script =
+        Write(".script", "pick 1004 Stage\nclick 1011\nwait 200\ndump " + synced + "\nclick 2\n");
+    HostOutput out = RunHost(Write(".host.json", kThemedHost), server.Url(), script,
+                             "sync Stage\nwait 300\nconfigure\nwait 1500\nquit\n",
+                             {"--pending", "200", "--main-thread"}, 30000);
+    ASSERT_FALSE(out.process.timedOut) << out.process.err;
+    EXPECT_EQ(out.process.exitCode, 0) << out.process.err;
+    EXPECT_EQ(out.ResultOf("Stop"), 0);
+    EXPECT_NE(ReadFile(synced).find("Sync Success"), std::string::npos) << ReadFile(synced);
+    EXPECT_TRUE(server.HasVariable("Volume", 1));
+}

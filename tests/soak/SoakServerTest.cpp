@@ -124,7 +124,7 @@ TEST_F(SoakServerTest, SilentAnswerOutlastsTheClientAndStopWakesIt) {
     EXPECT_TRUE(server_.CorrectAnswerTimes().empty());
 }
 
-TEST_F(SoakServerTest, TheRestOfTheInterfaceAnswersAtOnce) {
+TEST_F(SoakServerTest, TheRestOfTheInterfaceAnswersAtOnceAndTheVariableTableKeepsWhatIsSent) {
     httplib::Client client("127.0.0.1", port_);
     auto locations = client.Get("/apiv1/location");
     ASSERT_TRUE(locations);
@@ -132,7 +132,16 @@ TEST_F(SoakServerTest, TheRestOfTheInterfaceAnswersAtOnce) {
     auto variables = client.Get("/apiv1/variable?locationid=1");
     ASSERT_TRUE(variables);
     EXPECT_TRUE(nlohmann::json::parse(variables->body)["variables"].empty());
-    EXPECT_EQ(client.Post("/apiv1/variable", "{}", "application/json")->status, 200);
-    EXPECT_EQ(client.Delete("/apiv1/variable/12")->status, 200);
+    EXPECT_EQ(client.Post("/apiv1/variable", "{}", "application/json")->status, 400);
+    for (const char* name : {"B", "A"}) {
+        const std::string body = std::string(R"({"name":")") + name + R"(","var_type":1,"location_id":1})";
+        EXPECT_EQ(client.Post("/apiv1/variable", body, "application/json")->status, 200);
+    }
+    EXPECT_EQ(server_.VariableNames(), (std::vector<std::string>{"A", "B"}));
+    variables = client.Get("/apiv1/variable?locationid=1");
+    ASSERT_TRUE(variables);
+    const int firstId = nlohmann::json::parse(variables->body)["variables"][0]["variable_id"];
+    EXPECT_EQ(client.Delete("/apiv1/variable/" + std::to_string(firstId))->status, 200);
+    EXPECT_EQ(server_.VariableNames(), (std::vector<std::string>{"A"}));
     EXPECT_EQ(server_.ActionRequests(), 0);
 }

@@ -370,6 +370,10 @@ TEST(CommandLine, OptionsAndTheirFaults) {
     const char* both[] = {"zrkhost", "--lookahead", "2", "--settings", "s.xml"};
     EXPECT_FALSE(ParseOptions(5, both, &o, &error));
     EXPECT_NE(error.find("--settings"), std::string::npos);
+    const char* mainThread[] = {"zrkhost", "--pending", "5", "--main-thread"};
+    ASSERT_TRUE(ParseOptions(4, mainThread, &o, &error)) << error;
+    EXPECT_TRUE(o.mainThread);
+    EXPECT_FALSE(ParseOptions(2, mainThread + 2, &o, &error));  // without --pending
 }
 
 TEST(CommandLine, SettingsKeepTheDevicesOtherValuesAndAttributeOrder) {

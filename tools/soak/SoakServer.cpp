@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <numeric>
 
@@ -70,15 +71,45 @@ SoakServer::SoakServer(std::vector<PlannedAction> plan, std::vector<int> weights
         response.set_content(R"({"locations":[{"location_id":1,"name":"Soak","comment":""}]})",
                              "application/json");
     });
-    server_.Get("/apiv1/variable", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content(R"({"variables":[]})", "application/json");
+    // The variable table keeps what the synchronisations send, so the soak can tell which group stands.
+    server_.Get("/apiv1/variable", [this](const httplib::Request&, httplib::Response& response) {
+        nlohmann::json list = nlohmann::json::array();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (const auto& v : variables_) {
+                list.push_back(
+                    {{"variable_id", v.first}, {"location_id", 1}, {"name", v.second}, {"var_type", 1}});
+            }
+        }
+        response.set_content(nlohmann::json{{"variables", list}}.dump(), "application/json");
     });
-    auto accept = [](const httplib::Request&, httplib::Response& response) {
+    server_.Post("/apiv1/variable", [this](const httplib::Request& request, httplib::Response& response) {
+        const nlohmann::json v = nlohmann::json::parse(request.body, nullptr, false);
+        if (!v.is_object() || !v.contains("name") || !v["name"].is_string()) {
+            response.status = 400;
+            return;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        variables_[nextVariableId_++] = v["name"].get<std::string>();
         response.set_content("{}", "application/json");
-    };
-    server_.Post("/apiv1/variable", accept);
-    server_.Put("/apiv1/variable", accept);
-    server_.Delete(R"(/apiv1/variable/(\d+))", accept);
+    });
+    server_.Put("/apiv1/variable", [](const httplib::Request&, httplib::Response& response) {
+        response.set_content("{}", "application/json");
+    });
+    server_.Delete(R"(/apiv1/variable/(\d+))",
+                   [this](const httplib::Request& request, httplib::Response& response) {
+                       std::lock_guard<std::mutex> lock(mutex_);
+                       variables_.erase(std::atoi(request.matches[1].str().c_str()));
+                       response.set_content("{}", "application/json");
+                   });
+}
+
+std::vector<std::string> SoakServer::VariableNames() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> names;
+    for (const auto& v : variables_) names.push_back(v.second);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 SoakServer::~SoakServer() {

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -85,6 +86,8 @@ public:
     // device's worker that long.
     uint64_t ExchangeOpenAt(uint64_t instant, uint64_t grace);
     int ActionRequests();
+    // The names in the variable table (location 1), sorted.
+    std::vector<std::string> VariableNames();
 
 private:
     // The mode of the next answer and the request's number.
@@ -116,6 +119,8 @@ private:
     std::vector<uint64_t> requestTimes_;
     std::vector<uint64_t> doneTimes_;  // per request: when its answer was handed over or given up; 0 open
     int actionRequests_ = 0;
+    std::map<int, std::string> variables_;  // id to name
+    int nextVariableId_ = 1;
 };
 
 }  // namespace soak

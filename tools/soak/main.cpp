@@ -2,8 +2,9 @@
 // random, while commands, stop / start cycles and actions a second apart keep coming; then judges that
 // every action of the correctly served list fired exactly once and never early, that no action the device
 // held before its time fired more than a second late, that every Stop returned within two seconds and
-// that zrkhost's memory did not grow from the first to the last minute. Prints its figures; exit code 0
-// when everything held, 1 otherwise, 2 for a bad command line.
+// that zrkhost's memory did not grow from the first to the last minute, and that after bursts of "Sync DB"
+// naming several groups the server holds the variables of the group named last. Prints its figures; exit code
+// 0 when everything held, 1 otherwise, 2 for a bad command line.
 //
 //   soak [--seconds N] [--seed N] [--zrkhost PATH] [--plugin PATH] [--log FILE]
 //
@@ -39,6 +40,20 @@ constexpr uint32_t kStopBoundMs = 2000;
 constexpr uint64_t kHeldLateBoundTicks = 1000 * soak::kTicksPerMs;
 // Memory may settle a little after the first minute; more than this is growth.
 constexpr uint64_t kMemorySlackBytes = 4ULL << 20;
+// The last "Sync DB" of the run stands within this, whatever exchange holds the slot before it.
+constexpr uint32_t kLastSyncBoundMs = 90000;
+
+// The host's user groups the "Sync DB" bursts name, and their variables (besides "Counter" of "Stage").
+struct SyncGroup {
+    const char* name;
+    std::vector<std::string> items;
+};
+const std::vector<SyncGroup> kSyncGroups = {
+    {"Stage", {"Counter"}},
+    {"Lobby", {"LobbyDoors", "LobbyLights"}},
+    {"Foyer", {"FoyerBar"}},
+    {"Gallery", {"GalleryA", "GalleryB", "GalleryC"}},
+};
 
 struct Options {
     int seconds = 600;
@@ -191,11 +206,15 @@ int main(int argc, char** argv) {
         }
         plan.push_back(a);
     }
-    nlohmann::json hostFile = {
-        {"tasks", tasks},
-        {"variables", {{{"name", "Counter"}, {"type", "integer"}, {"value", -1}}}},
-        {"groups", {{{"name", "Stage"}, {"items", {"Counter"}}}}},
-    };
+    nlohmann::json variables = nlohmann::json::array();
+    nlohmann::json groups = nlohmann::json::array();
+    for (const SyncGroup& g : kSyncGroups) {
+        for (const std::string& item : g.items) {
+            variables.push_back({{"name", item}, {"type", "integer"}, {"value", item == "Counter" ? -1 : 0}});
+        }
+        groups.push_back({{"name", g.name}, {"items", g.items}});
+    }
+    nlohmann::json hostFile = {{"tasks", tasks}, {"variables", variables}, {"groups", groups}};
     std::string hostPath =
         (std::filesystem::temp_directory_path() / ("soak-host-" + std::to_string(options.seed) + ".json"))
             .string();
@@ -256,6 +275,26 @@ int main(int argc, char** argv) {
         timeLine.Write("soak writes " + command);
         return host.Write(command + "\n");
     };
+    // A burst of "Sync DB" commands naming groups at random, a few milliseconds apart; the group named
+    // last, which must be the one that stands.
+    int syncBursts = 0;
+    // With `other`, the group named last is not the one the server holds now, so that it must change.
+    auto syncBurst = [&](bool other) -> const SyncGroup& {
+        const SyncGroup* last = nullptr;
+        for (int n = between(2, 5); n > 0; --n) {
+            last = &kSyncGroups[static_cast<size_t>(between(0, int(kSyncGroups.size()) - 1))];
+            while (other && n == 1) {
+                std::vector<std::string> items = last->items;
+                std::sort(items.begin(), items.end());
+                if (items != server.VariableNames()) break;
+                last = &kSyncGroups[static_cast<size_t>(between(0, int(kSyncGroups.size()) - 1))];
+            }
+            write(std::string("sync ") + last->name);
+            std::this_thread::sleep_for(std::chrono::milliseconds(between(0, 60)));
+        }
+        ++syncBursts;
+        return *last;
+    };
 
     bool failed = false;
     std::vector<std::string> failures;
@@ -310,7 +349,7 @@ int main(int argc, char** argv) {
         } else if (pick < 60) {
             write("enable");
         } else if (pick < 70) {
-            write("sync Stage");
+            syncBurst(false);
         } else if (pick < 80) {
             uint64_t from = platform::LocalInstantNow();
             write("disable");
@@ -325,6 +364,30 @@ int main(int argc, char** argv) {
         }
         ++commands;
         idle(between(400, 2500));
+    }
+
+    // A last burst: the server must end with the variables of the group named last.
+    long lastSyncMs = -1;
+    std::vector<std::string> lastGroupItems;
+    if (!failed) {
+        const Clock::time_point burstStart = Clock::now();
+        const SyncGroup& newest = syncBurst(true);
+        lastGroupItems = newest.items;
+        std::sort(lastGroupItems.begin(), lastGroupItems.end());
+        while (Clock::now() - burstStart < std::chrono::milliseconds(kLastSyncBoundMs)) {
+            if (server.VariableNames() == lastGroupItems) {
+                lastSyncMs = static_cast<long>(
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - burstStart).count());
+                break;
+            }
+            idle(100);
+        }
+        if (lastSyncMs < 0) {
+            std::string held;
+            for (const std::string& name : server.VariableNames()) held += " " + name;
+            failures.push_back(std::string("after the last Sync DB burst (ending with ") + newest.name +
+                               ") the server holds:" + held);
+        }
     }
 
     // The last sample before the end, then the end itself (quit stops the device once more).
@@ -397,6 +460,10 @@ int main(int argc, char** argv) {
         held.size(), heldMs(0.5), heldMs(0.99), heldMs(1.0), kHeldLateBoundTicks / 1e4);
     std::printf("restarts %d, other commands %d, slowest Stop %ld ms (bound %u ms)\n", restarts, commands,
                 slowestStopMs, kStopBoundMs);
+    std::printf(
+        "Sync DB bursts %d; the group named last stood on the server %ld ms after its burst began (bound %u "
+        "ms)\n",
+        syncBursts, lastSyncMs, kLastSyncBoundMs);
     std::printf("zrkhost memory: %.1f MiB at %.0f s, %.1f MiB at the end; %d lines, %d errors reported\n",
                 firstBytes / 1048576.0, firstMark, lastBytes / 1048576.0, state.lines, state.errors);
     for (const std::string& e : state.firstErrors) std::printf("  zrkhost error: %s\n", e.c_str());

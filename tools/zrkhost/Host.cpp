@@ -3,9 +3,11 @@
 #include <tinyxml.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "HostReplies.h"
 
@@ -426,8 +428,8 @@ private:
     Host& host_;
 };
 
-Host::Host(HostFile file, EventLog& log, int pendingMs) : file_(std::move(file)), log_(log) {
-    if (pendingMs >= 0) pending_ = std::make_unique<PendingQueue>(unsigned(pendingMs));
+Host::Host(HostFile file, EventLog& log, int pendingMs, bool mainThread) : file_(std::move(file)), log_(log) {
+    if (pendingMs >= 0) pending_ = std::make_unique<PendingQueue>(unsigned(pendingMs), mainThread);
     int id = kFirstUserInstanceId;
     for (const auto& spec : file_.variables)
         variables_.push_back(std::make_unique<UserVariable>(log_, spec, id++));
@@ -492,7 +494,9 @@ int Host::Request(const char* text, int code, std::string* reply) {
 }
 
 int Host::Dispatch(IExecContext* context, PendingQueue::Work work) {
-    if (pending_ && context) {
+    // A host that completes calls on its UI thread answers that thread's own calls at once: it would
+    // otherwise wait for itself.
+    if (pending_ && context && !pending_->IsCompletingThread()) {
         pending_->Post(context, std::move(work));
         return kZrkPending;
     }
@@ -505,6 +509,12 @@ int Host::Dispatch(IExecContext* context, PendingQueue::Work work) {
         context->SetResult(result);
     }
     return result;
+}
+
+size_t Host::RunPending(unsigned ms) {
+    if (pending_ && pending_->IsCompletingThread()) return pending_->RunDue(ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return 0;
 }
 
 SyncRemote* Host::NewSyncRemote() {

@@ -158,8 +158,9 @@ private:
 
 class Host {
 public:
-    // pendingMs < 0: the asynchronous remote answers at once.
-    Host(HostFile file, EventLog& log, int pendingMs);
+    // pendingMs < 0: the asynchronous remote answers at once. mainThread: pending calls are completed by
+    // the constructing thread, in RunPending, and its own calls are answered at once.
+    Host(HostFile file, EventLog& log, int pendingMs, bool mainThread = false);
     ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
@@ -177,6 +178,10 @@ public:
     int Request(const char* text, int code, std::string* reply);
     // Runs work for an asynchronous call: at once (result and text into the context), or queued (21).
     int Dispatch(IExecContext* context, PendingQueue::Work work);
+
+    // On the main thread: completes pending calls for `ms` milliseconds (with mainThread; otherwise the
+    // completion thread does, and this only waits). Returns the number of calls still queued.
+    size_t RunPending(unsigned ms);
 
     SyncRemote* NewSyncRemote();
     AsyncRemote* NewAsyncRemote();

@@ -11,10 +11,10 @@ namespace zrkhost {
 
 const char* const kUsage =
     "usage: zrkhost [--plugin PATH] [--host FILE] [--settings FILE | --server URL --location N\n"
-    "               --refresh MIN --lookahead DAYS] [--pending MS] [--pretty]\n"
+    "               --refresh MIN --lookahead DAYS] [--pending MS [--main-thread]] [--pretty]\n"
     "Loads the device plug-in, plays its host and reads commands from standard input, one a line:\n"
     "  enable | disable | refresh | sync [TEXT] | stop | start | save | load FILE | definition |\n"
-    "  configure | quit\n"
+    "  configure | wait MS | quit\n"
     "End of input quits. Every effect is written to standard output as one JSON object a line.\n";
 
 namespace {
@@ -36,6 +36,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* 
         std::string arg = argv[i];
         if (arg == "--pretty") {
             o.pretty = true;
+            continue;
+        }
+        if (arg == "--main-thread") {
+            o.mainThread = true;
             continue;
         }
         if (arg == "--help" || arg == "-h") {
@@ -84,6 +88,10 @@ bool ParseOptions(int argc, const char* const* argv, Options* out, std::string* 
         } else {
             o.pendingMs = number;
         }
+    }
+    if (o.mainThread && o.pendingMs < 0) {
+        *error = "--main-thread needs --pending";
+        return false;
     }
     if (!o.settingsFile.empty() && o.HasConnection()) {
         *error = "--settings excludes --server, --location, --refresh and --lookahead";

@@ -1,6 +1,6 @@
 // The command line of zrkhost:
 //   zrkhost [--plugin PATH] [--host FILE] [--settings FILE | --server URL --location N --refresh MIN
-//           --lookahead DAYS] [--pending MS] [--pretty]
+//           --lookahead DAYS] [--pending MS [--main-thread]] [--pretty]
 #pragma once
 
 #include <string>
@@ -16,6 +16,9 @@ struct Options {
     std::string server;
     int location = 0, refresh = 0, lookahead = 0;
     int pendingMs = -1;  // < 0: asynchronous calls are answered at once
+    // Pending calls are completed on the main thread only (between commands and during "wait"), and
+    // calls made on it are answered at once, as a host that completes calls on its UI thread does.
+    bool mainThread = false;
     bool pretty = false;
     bool help = false;
 

@@ -2,8 +2,33 @@
 
 namespace zrkhost {
 
-PendingQueue::PendingQueue(unsigned delayMs) : delay_(delayMs) {
-    thread_ = std::thread([this] { Run(); });
+PendingQueue::PendingQueue(unsigned delayMs, bool onMainThread)
+    : delay_(delayMs), onMainThread_(onMainThread), mainThread_(std::this_thread::get_id()) {
+    if (!onMainThread_) thread_ = std::thread([this] { Run(); });
+}
+
+bool PendingQueue::IsCompletingThread() const {
+    return onMainThread_ && std::this_thread::get_id() == mainThread_;
+}
+
+size_t PendingQueue::RunDue(unsigned ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!calls_.empty() && calls_.front().due <= now) {
+            Call call = std::move(calls_.front());
+            calls_.pop_front();
+            lock.unlock();
+            Finish(call);
+            lock.lock();
+            continue;
+        }
+        if (now >= until || stopping_) return calls_.size();
+        auto wakeAt = until;
+        if (!calls_.empty() && calls_.front().due < wakeAt) wakeAt = calls_.front().due;
+        wake_.wait_until(lock, wakeAt);
+    }
 }
 
 PendingQueue::~PendingQueue() {

@@ -1,8 +1,14 @@
 #include "Session.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "Host.h"
 #include "HostFile.h"
@@ -27,6 +33,54 @@ std::string Trim(const std::string& s) {
     size_t end = s.find_last_not_of(" \t\r\n");
     return s.substr(begin, end - begin + 1);
 }
+
+// With --main-thread the main thread must go on completing calls while no command comes: the input is
+// read on a thread of its own and handed over line by line.
+class InputLines {
+public:
+    explicit InputLines(std::istream& input) : state_(std::make_shared<State>()) {
+        // The reader owns its share of the state: it may stay blocked in a read after quit, until the
+        // process ends it.
+        std::shared_ptr<State> state = state_;
+        std::thread([state, &input] {
+            std::string line;
+            while (std::getline(input, line)) {
+                std::lock_guard<std::mutex> lock(state->mutex);
+                state->lines.push_back(line);
+                state->changed.notify_all();
+            }
+            std::lock_guard<std::mutex> lock(state->mutex);
+            state->ended = true;
+            state->changed.notify_all();
+        }).detach();
+    }
+    // The next line, waiting at most `ms`; false when none came (and *ended tells whether none will).
+    bool Next(std::string* line, unsigned ms, bool* ended) {
+        State& s = *state_;
+        std::unique_lock<std::mutex> lock(s.mutex);
+        s.changed.wait_for(lock, std::chrono::milliseconds(ms), [&s] { return !s.lines.empty() || s.ended; });
+        *ended = s.ended && s.lines.empty();
+        if (s.lines.empty()) return false;
+        *line = s.lines.front();
+        s.lines.pop_front();
+        return true;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::deque<std::string> lines;
+        bool ended = false;
+    };
+    std::shared_ptr<State> state_;
+};
+
+// How often the main thread looks for calls due between commands, and how long it completes them before
+// the device is stopped at the end.
+constexpr unsigned kPumpMs = 10;
+constexpr unsigned kSettleMs = 300;
+constexpr unsigned kSettleLimitMs = 10000;
 
 class Session {
 public:
@@ -151,6 +205,14 @@ bool Session::Obey(const std::string& rawLine) {
             log_.Definition(text);
         else
             log_.Error("the device gave no definition");
+    } else if (word == "wait") {
+        // Time passes for the host: with --main-thread, its main thread completes the calls due meanwhile.
+        const int ms = std::atoi(rest.c_str());
+        if (ms <= 0) {
+            log_.Error("wait needs a number of milliseconds");
+            return true;
+        }
+        host_.RunPending(unsigned(ms));
     } else if (word == "configure") {
         // The area of a host main window on a common screen.
         Rect rect(0, 0, 1280, 800);
@@ -162,6 +224,13 @@ bool Session::Obey(const std::string& rawLine) {
 }
 
 void Session::TakeDown() {
+    if (device_ && options_.mainThread) {
+        // The calls queued before the end are completed first, as a UI thread handles its queue before
+        // the closing: Stop waits for the device's host calls, which only this thread completes.
+        for (unsigned spent = 0; spent < kSettleLimitMs; spent += kSettleMs) {
+            if (host_.RunPending(kSettleMs) == 0 && host_.RunPending(kSettleMs) == 0) break;
+        }
+    }
     if (device_) {
         Call("Stop", device_->Stop());
         Call("Release", device_->Release());
@@ -176,8 +245,17 @@ void Session::TakeDown() {
 int Session::Run(std::istream& input, const std::string& settingsText, ZrkEntryPointFn entry) {
     if (!StartUp(entry, settingsText)) return kExitPlugin;
     std::string line;
-    while (std::getline(input, line))
-        if (!Obey(line)) break;
+    if (options_.mainThread) {
+        InputLines lines(input);
+        bool ended = false;
+        while (!ended) {
+            host_.RunPending(0);
+            if (lines.Next(&line, kPumpMs, &ended) && !Obey(line)) break;
+        }
+    } else {
+        while (std::getline(input, line))
+            if (!Obey(line)) break;
+    }
     TakeDown();
     return kExitOk;
 }
@@ -217,7 +295,7 @@ int RunSession(const Options& options, std::istream& input, EventLog& log) {
     std::string path = options.plugin.empty() ? DefaultPluginPath() : options.plugin;
     // The host outlives the library's code only as far as no plug-in code runs after dlclose: the
     // library is closed first, and the host's objects afterwards.
-    Host host(std::move(file), log, options.pendingMs);
+    Host host(std::move(file), log, options.pendingMs, options.mainThread);
     int code;
     {
         // Closed when the session ends.

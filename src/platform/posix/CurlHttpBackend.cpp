@@ -6,7 +6,14 @@
 // more than the exchange's body limit is gathered, and all transfers of a request end within the
 // exchange's time limit counted from its opening. A transfer runs on a multi handle of its own, so that a
 // cancel from another thread can wake its wait.
+//
+// Ending a transfer never waits for its name lookup: libcurl resolves on a thread of its own, which is
+// left to finish by itself. Such a thread runs libcurl's code, and this library (which brings libcurl in)
+// may be unloaded by its host meanwhile; so once a lookup may have started, this library is marked never
+// to be unloaded (see KeepLoadedForLookups).
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <dlfcn.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -14,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -131,6 +139,39 @@ uint32_t MapCurlError(CURLcode rc) {
     }
 }
 
+// Whether the transfer to `host` may start a name lookup: a host name, or a proxy that may be named.
+bool MayLookUp(const std::string& host, bool testProxy, const std::string& proxy) {
+    if (testProxy) {
+        if (!proxy.empty()) return true;
+    } else {
+        for (const char* name :
+             {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+            const char* value = std::getenv(name);
+            if (value != nullptr && *value != '\0') return true;
+        }
+    }
+    unsigned char address[16];
+    std::string bare = host;
+    if (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']') bare = bare.substr(1, bare.size() - 2);
+    return inet_pton(AF_INET, bare.c_str(), address) != 1 && inet_pton(AF_INET6, bare.c_str(), address) != 1;
+}
+
+// A lookup thread left running by an ended transfer outlives it and may outlive the host's hold on this
+// library; its return must not land in unmapped code. libcurl does not tell when such a thread ends, so a
+// reference could never be given back at the right time: instead the library is marked, once, never to be
+// unloaded (RTLD_NODELETE on the object already loaded). A program that never looks a name up (an address
+// given as digits) keeps the ordinary unloading.
+void KeepLoadedForLookups() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Dl_info info;
+        if (dladdr(reinterpret_cast<void*>(&KeepLoadedForLookups), &info) == 0 || info.dli_fname == nullptr)
+            return;
+        // Null for the program itself, which is never unloaded anyway; the handle is deliberately kept.
+        dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    });
+}
+
 enum class Kind { kSession, kConnection, kRequest };
 
 struct Handle {
@@ -210,6 +251,7 @@ struct Request : Handle {
 struct Transfer {
     using Clock = std::chrono::steady_clock;
     Request* request = nullptr;
+    CURL* curl = nullptr;
     HttpTimeouts timeouts;
     curl_off_t uploadSize = 0;
     bool connected = false;
@@ -217,6 +259,8 @@ struct Transfer {
     bool stalledSending = false;
     bool outOfMemory = false;
     bool overLimit = false;
+    bool secureSeen = false;  // a step of the redirect chain went over https
+    bool downgraded = false;  // a later step would have gone over plain http
     curl_off_t lastUp = 0;
     curl_off_t lastDown = 0;
     Clock::time_point lastActivity = Clock::now();
@@ -283,8 +327,20 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
+// Called before each step of a redirect chain sends its request: once a step went over https, a plain
+// one is refused before anything goes out, as the platform's service refuses it.
 int OnPrereq(void* user, char*, char*, int, int) {
     Transfer* t = static_cast<Transfer*>(user);
+    const char* scheme = nullptr;
+    if (curl_easy_getinfo(t->curl, CURLINFO_SCHEME, &scheme) == CURLE_OK && scheme != nullptr) {
+        const bool secure = std::strcmp(scheme, "https") == 0 || std::strcmp(scheme, "HTTPS") == 0;
+        if (secure) {
+            t->secureSeen = true;
+        } else if (t->secureSeen) {
+            t->downgraded = true;
+            return CURL_PREREQFUNC_ABORT;
+        }
+    }
     t->connected = true;
     t->Touch();
     return CURL_PREREQFUNC_OK;
@@ -670,6 +726,7 @@ private:
 
         Transfer t;
         t.request = &r;
+        t.curl = curl;
         t.timeouts = timeouts;
         t.uploadSize = length;
 
@@ -684,7 +741,8 @@ private:
         curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.timeouts.connectMs));
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(leftMs + kPastTheExchangeMs));
-        // The platform's service follows up to ten redirects and never from a secure address to a plain one.
+        // The platform's service follows up to ten redirects and never from a secure address to a plain one:
+        // a chain that begins on http may go to https, but no further step may then go back (OnPrereq).
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR,
@@ -700,7 +758,11 @@ private:
         curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
         // A proxy named by a test replaces the environment's (an empty name: none).
         HttpProxySetting given;
-        if (CurrentHttpProxyForTesting(&given) && !given.fromEnvironment) {
+        const bool testProxy = CurrentHttpProxyForTesting(&given) && !given.fromEnvironment;
+        // Ending the transfer (Stop among others) does not wait for a slow name lookup.
+        curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
+        if (MayLookUp(r.host, testProxy, given.proxy)) KeepLoadedForLookups();
+        if (testProxy) {
             std::replace(given.bypass.begin(), given.bypass.end(), ';', ',');
             curl_easy_setopt(curl, CURLOPT_PROXY, given.proxy.c_str());
             curl_easy_setopt(curl, CURLOPT_NOPROXY, given.bypass.c_str());
@@ -738,7 +800,7 @@ private:
         uint32_t error = 0;
         if (t.outOfMemory)
             error = kErrorNotEnoughMemory;
-        else if (t.overLimit)
+        else if (t.overLimit || t.downgraded)
             error = kErrorHttpInvalidServerResponse;
         else if (rc != CURLE_OK)
             error = t.stalled ? kErrorHttpTimeout : MapCurlError(rc);
