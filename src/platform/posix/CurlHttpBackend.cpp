@@ -13,7 +13,6 @@
 // to be unloaded (see KeepLoadedForLookups).
 #include <arpa/inet.h>
 #include <curl/curl.h>
-#include <dlfcn.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -29,6 +28,7 @@
 #include <string>
 
 #include "platform/HttpBackend.h"
+#include "platform/ModuleLifetime.h"
 
 namespace platform {
 namespace {
@@ -163,13 +163,7 @@ bool MayLookUp(const std::string& host, bool testProxy, const std::string& proxy
 // given as digits) keeps the ordinary unloading.
 void KeepLoadedForLookups() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        Dl_info info;
-        if (dladdr(reinterpret_cast<void*>(&KeepLoadedForLookups), &info) == 0 || info.dli_fname == nullptr)
-            return;
-        // Null for the program itself, which is never unloaded anyway; the handle is deliberately kept.
-        dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-    });
+    std::call_once(once, PinOwnLibrary);
 }
 
 enum class Kind { kSession, kConnection, kRequest };
