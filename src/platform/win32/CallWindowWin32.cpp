@@ -1,8 +1,10 @@
 // The call window on Windows: a hidden window of the class "MThreadWindow" on a thread of its own, whose
 // message loop runs the marshalled calls (message 0x8FFF: lParam the function, wParam its argument). When
 // the last user leaves, 0x8FFE asks the window to go; it does so only if no user came back meanwhile, and
-// its thread then ends. The thread is collected by the users' own ends (CallWindowSettlePendingEnd), never
-// by a static destructor: a thread waited for while the library unloads would hang the loader.
+// its thread then ends. The class is registered on this library's own module (its procedure is code of
+// this library) and unregistered by the window's thread as it ends. The last user waits for that end, so
+// that nothing of the window runs once the last thread that used it has ended; the thread is never waited
+// for by a static destructor: a thread waited for while the library unloads would hang the loader.
 #include <windows.h>
 
 #include <mutex>
@@ -46,9 +48,21 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
-// Registers the class on the host program's module; a class of that name left with another window
-// procedure (a previous copy of the library) is replaced.
+// The module this code belongs to: the DLL in a host, the program itself in a test program.
+HINSTANCE OwnModule() {
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCSTR>(&WindowProc), &module)) {
+        return nullptr;
+    }
+    return module;
+}
+
+// Registers the class on the module; a class of that name left there with another window procedure (a copy
+// of the library that ended without unregistering it) is replaced.
 bool RegisterWindowClass(HINSTANCE instance) {
+    if (instance == nullptr) return false;
     WNDCLASSEXA existing{};
     existing.cbSize = sizeof existing;
     if (GetClassInfoExA(instance, kClassName, &existing)) {
@@ -70,14 +84,17 @@ struct StartInfo {
 
 DWORD WINAPI WindowThread(LPVOID argument) {
     StartInfo* start = static_cast<StartInfo*>(argument);
-    HINSTANCE instance = GetModuleHandleA(nullptr);
+    HINSTANCE instance = OwnModule();
     HWND window = nullptr;
     if (RegisterWindowClass(instance)) {
         window = CreateWindowExA(0, kClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
     }
     start->window = window;
     SetEvent(start->ready);
-    if (window == nullptr) return 1;
+    if (window == nullptr) {
+        if (instance != nullptr) UnregisterClassA(kClassName, instance);
+        return 1;
+    }
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
     // The procedure belongs to this library: the class must not outlive the window.
@@ -136,11 +153,32 @@ void CallWindowAddUser() {
 }
 
 void CallWindowRemoveUser() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (g_users > 0) --g_users;
-    if (g_users != 0 || g_window == nullptr) return;
-    g_endPending = true;
-    PostMessageA(g_window, kMessageLastUserGone, 0, 0);
+    HANDLE thread = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_users > 0) --g_users;
+        if (g_users != 0 || g_window == nullptr) return;
+        g_endPending = true;
+        PostMessageA(g_window, kMessageLastUserGone, 0, 0);
+        // On the window's own thread (a call that ended the last user) its end cannot be awaited: the next
+        // user or a destroyed thread object collects it.
+        if (GetCurrentThreadId() == g_threadId) return;
+        // A handle of our own: a new user may collect the thread and close the shared one while we wait.
+        if (!DuplicateHandle(GetCurrentProcess(), g_thread, GetCurrentProcess(), &thread, SYNCHRONIZE, FALSE,
+                             0)) {
+            return;
+        }
+    }
+    // The thread ends once the calls before the request have run; a user that came back meanwhile keeps the
+    // window, and then its own end is the one to wait for.
+    for (;;) {
+        if (WaitForSingleObject(thread, 20) == WAIT_OBJECT_0) break;
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_users > 0 && g_window != nullptr) break;
+    }
+    CloseHandle(thread);
+    std::lock_guard<std::mutex> start(g_startMutex);
+    CollectThread(0);
 }
 
 bool CallWindowCall(CallWindowFunction function, void* argument, int* result) {
