@@ -25,4 +25,8 @@ void PrepareStandardStreams();
 ProcessResult RunProcess(const std::string& path, const std::vector<std::string>& args,
                          const std::string& input, uint32_t timeoutMs);
 
+// The system handles this process holds (Windows: its handle count; POSIX: its open file descriptors); -1
+// when it cannot be read. For the tests that prove a lifetime leaves none behind.
+int ProcessHandleCount();
+
 }  // namespace platform
