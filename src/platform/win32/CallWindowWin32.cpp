@@ -7,9 +7,8 @@
 // for by a static destructor: a thread waited for while the library unloads would hang the loader.
 #include <windows.h>
 
-#include <mutex>
-
 #include "platform/CallWindow.h"
+#include "platform/Sync.h"
 
 namespace platform {
 namespace {
@@ -19,9 +18,9 @@ constexpr UINT kMessageCall = 0x8FFF;
 const char kClassName[] = "MThreadWindow";
 
 // Serialises the starts, so that one window thread at most is being created or ended at a time.
-std::mutex g_startMutex;
+MCriticalSection g_startMutex;
 // Guards the fields below; the window procedure takes it too.
-std::mutex g_mutex;
+MCriticalSection g_mutex;
 int g_users = 0;
 HWND g_window = nullptr;
 HANDLE g_thread = nullptr;
@@ -33,7 +32,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         case kMessageCall:
             return reinterpret_cast<CallWindowFunction>(lParam)(reinterpret_cast<void*>(wParam));
         case kMessageLastUserGone: {
-            std::lock_guard<std::mutex> lock(g_mutex);
+            MLock lock(g_mutex);
             if (g_users == 0 && g_window == window) {
                 g_window = nullptr;
                 DestroyWindow(window);
@@ -106,13 +105,13 @@ DWORD WINAPI WindowThread(LPVOID argument) {
 void CollectThread(DWORD milliseconds) {
     HANDLE thread;
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        MLock lock(g_mutex);
         if (g_window != nullptr || g_thread == nullptr) return;
         thread = g_thread;
     }
     if (WaitForSingleObject(thread, milliseconds) != WAIT_OBJECT_0) return;
     CloseHandle(thread);
-    std::lock_guard<std::mutex> lock(g_mutex);
+    MLock lock(g_mutex);
     if (g_thread == thread) {
         g_thread = nullptr;
         g_threadId = 0;
@@ -123,9 +122,9 @@ void CollectThread(DWORD milliseconds) {
 }  // namespace
 
 void CallWindowAddUser() {
-    std::lock_guard<std::mutex> start(g_startMutex);
+    MLock start(g_startMutex);
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        MLock lock(g_mutex);
         ++g_users;
         // A window still standing keeps serving: its pending end sees the new user and stays.
         if (g_window != nullptr) return;
@@ -138,7 +137,7 @@ void CallWindowAddUser() {
     HANDLE thread = CreateThread(nullptr, 0, WindowThread, &info, 0, &id);
     if (thread != nullptr) {
         WaitForSingleObject(info.ready, INFINITE);
-        std::lock_guard<std::mutex> lock(g_mutex);
+        MLock lock(g_mutex);
         g_thread = thread;
         g_threadId = id;
         g_window = info.window;
@@ -155,7 +154,7 @@ void CallWindowAddUser() {
 void CallWindowRemoveUser() {
     HANDLE thread = nullptr;
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        MLock lock(g_mutex);
         if (g_users > 0) --g_users;
         if (g_users != 0 || g_window == nullptr) return;
         g_endPending = true;
@@ -173,18 +172,18 @@ void CallWindowRemoveUser() {
     // window, and then its own end is the one to wait for.
     for (;;) {
         if (WaitForSingleObject(thread, 20) == WAIT_OBJECT_0) break;
-        std::lock_guard<std::mutex> lock(g_mutex);
+        MLock lock(g_mutex);
         if (g_users > 0 && g_window != nullptr) break;
     }
     CloseHandle(thread);
-    std::lock_guard<std::mutex> start(g_startMutex);
+    MLock start(g_startMutex);
     CollectThread(0);
 }
 
 bool CallWindowCall(CallWindowFunction function, void* argument, int* result) {
     HWND window;
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        MLock lock(g_mutex);
         window = g_window;
         if (window == nullptr) return false;
         if (GetCurrentThreadId() == g_threadId) window = nullptr;
@@ -200,23 +199,23 @@ bool CallWindowCall(CallWindowFunction function, void* argument, int* result) {
 }
 
 bool CallWindowIsCurrent() {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    MLock lock(g_mutex);
     return g_window != nullptr && GetCurrentThreadId() == g_threadId;
 }
 
 bool CallWindowExists() {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    MLock lock(g_mutex);
     return g_window != nullptr;
 }
 
 void CallWindowSettlePendingEnd(uint32_t milliseconds) {
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
+        MLock lock(g_mutex);
         if (!g_endPending || GetCurrentThreadId() == g_threadId) return;
     }
-    std::lock_guard<std::mutex> start(g_startMutex);
+    MLock start(g_startMutex);
     CollectThread(milliseconds);
-    std::lock_guard<std::mutex> lock(g_mutex);
+    MLock lock(g_mutex);
     g_endPending = false;
 }
 

@@ -4,7 +4,6 @@
 #include <mmsystem.h>
 
 #include <map>
-#include <mutex>
 
 #include "platform/Clock.h"
 #include "platform/Sync.h"
@@ -49,7 +48,7 @@ bool Ended(const ThreadRef& thread) {
     return WaitForSingleObject(thread->thread, 0) == WAIT_OBJECT_0;
 }
 
-std::mutex g_resolutionMutex;
+MCriticalSection g_resolutionMutex;
 std::map<uint32_t, int> g_resolutionRequests;
 
 }  // namespace
@@ -181,12 +180,12 @@ int ThreadSetIdealProcessor(const ThreadRef& thread, int processor) {
 }
 
 void TimerResolutionBegin(uint32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(g_resolutionMutex);
+    MLock lock(g_resolutionMutex);
     if (timeBeginPeriod(milliseconds) == TIMERR_NOERROR) ++g_resolutionRequests[milliseconds];
 }
 
 void TimerResolutionEnd(uint32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(g_resolutionMutex);
+    MLock lock(g_resolutionMutex);
     auto it = g_resolutionRequests.find(milliseconds);
     if (it == g_resolutionRequests.end()) return;
     timeEndPeriod(milliseconds);
@@ -194,7 +193,7 @@ void TimerResolutionEnd(uint32_t milliseconds) {
 }
 
 int TimerResolutionRequests(uint32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(g_resolutionMutex);
+    MLock lock(g_resolutionMutex);
     auto it = g_resolutionRequests.find(milliseconds);
     return it == g_resolutionRequests.end() ? 0 : it->second;
 }
