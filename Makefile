@@ -19,7 +19,8 @@ PACKAGES += imagemagick
 PACKAGES += python3-icalendar python3-recurring-ical-events
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean dist \
+.PHONY: deps deps-wine32 build test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
+        dist \
         $(foreach p,debug release asan tsan windows windows-x86,build-$(p) test-$(p))
 
 deps:
@@ -46,9 +47,18 @@ build-windows build-windows-x86: build-%: deps
 	@[ -f build/$*/CMakeCache.txt ] || cmake --preset $*
 	cmake --build --preset $* -j $(JOBS)
 
-# The Windows test programs under Wine, both DLLs' exports, and zrkhost.exe with the DLL against the Linux
-# calendar-server (the end-to-end test and the lateness benchmark of the debug build drive them).
-test-windows: build-windows build-windows-x86 build-debug
+# Wine's 32-bit half, which runs the 32-bit DLL's programs: Debian's wine32 from the i386 architecture, added
+# to dpkg when it is missing.
+deps-wine32: deps
+	@dpkg -s wine32:i386 >/dev/null 2>&1 || { \
+	  echo "Installing: wine32:i386"; \
+	  dpkg --print-foreign-architectures | grep -qx i386 || $(SUDO) dpkg --add-architecture i386; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq wine32:i386; }
+
+# For each DLL (64-bit and 32-bit): the Windows test programs under Wine, its exports, and zrkhost.exe with
+# the DLL against the Linux calendar-server (the end-to-end test, the setup dialog's window tests and the
+# lateness benchmark of the debug build drive them).
+test-windows: build-windows build-windows-x86 build-debug deps-wine32
 	sh tools/windows/test-windows.sh
 
 build: build-debug

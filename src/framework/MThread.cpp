@@ -18,10 +18,10 @@ MThread::MThread(IThreadHandler* handler) : MThread(true, handler) {}
 MThread::MThread(bool usesWindow, IThreadHandler* handler) : handler_(handler), usesWindow_(usesWindow) {}
 
 MThread::~MThread() {
-    platform::ThreadRef handle = GetHandle();
-    if (handle && !platform::ThreadIsCurrent(handle)) {
+    platform::ThreadRef last = LastThread();
+    if (last && !platform::ThreadIsCurrent(last)) {
         Stop(false);
-        platform::ThreadWaitExit(handle, platform::kInfinite);
+        platform::ThreadWaitExit(last, platform::kInfinite);
     }
     if (usesWindow_) platform::CallWindowSettlePendingEnd(kPendingEndWait);
 }
@@ -31,10 +31,18 @@ platform::ThreadRef MThread::GetHandle() const {
     return handle_;
 }
 
+platform::ThreadRef MThread::LastThread() const {
+    platform::MLock lock(state_);
+    return last_;
+}
+
 bool MThread::Start(bool wait, uint32_t milliseconds) {
     {
         platform::MLock lock(state_);
         if (handle_) return true;
+        // A previous thread has let go of the object and is on its way out: it leaves first, so that the
+        // waits, which only know the newest thread, never miss it.
+        if (last_ && !platform::ThreadIsCurrent(last_)) platform::ThreadWaitExit(last_, platform::kInfinite);
         startedEvent_.Reset();
         stopRequested_ = false;
         // Counted as a user before the thread exists, so that its end always has a use to give up.
@@ -47,6 +55,7 @@ bool MThread::Start(bool wait, uint32_t milliseconds) {
             return false;
         }
         handle_ = handle;
+        last_ = handle;
         threadId_ = platform::ThreadSystemId(handle);
         platform::ThreadSetPriorityClass(handle, MapClass(static_cast<unsigned>(priorityClass_.load())));
     }
@@ -105,10 +114,11 @@ bool MThread::Stop(bool terminate) {
 }
 
 void MThread::WaitForExit(uint32_t milliseconds) {
-    platform::ThreadRef handle = GetHandle();
-    // Waits whenever a thread exists, even one that has not reached its body yet.
-    if (!handle || platform::ThreadIsCurrent(handle)) return;
-    platform::ThreadWaitExit(handle, milliseconds);
+    // The last thread, even one that has already cleared handle_ (or not reached its body yet): the wait
+    // ends when the system has ended the thread.
+    platform::ThreadRef last = LastThread();
+    if (!last || platform::ThreadIsCurrent(last)) return;
+    platform::ThreadWaitExit(last, milliseconds);
 }
 
 bool MThread::Suspend() {

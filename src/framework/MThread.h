@@ -99,9 +99,13 @@ public:
 private:
     static void ThreadBody(void* self);
     void EndWindowUse();
+    platform::ThreadRef LastThread() const;
 
-    mutable platform::MCriticalSection state_;  // guards handle_ against the thread's own end
+    mutable platform::MCriticalSection state_;  // guards handle_ and last_ against the thread's own end
     platform::ThreadRef handle_;
+    // The last thread started, kept after its body has let go of handle_: the waits are on it, so they end
+    // only when the thread has left the library's code, not when its body has reached its last lines.
+    platform::ThreadRef last_;
     std::atomic<uint32_t> threadId_{0};
     std::atomic<bool> stopRequested_{true};
     std::atomic<bool> suspended_{false};

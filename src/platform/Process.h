@@ -20,12 +20,13 @@ struct ProcessResult {
 // translation where the platform has one), and a reader that goes away does not end the program.
 void PrepareStandardStreams();
 
-// The number of handles the running process holds; -1 where the platform does not count them.
-int ProcessHandleCount();
-
 // Runs path with args (not including the program name), writes input to its standard input and closes
 // it, and waits at most timeoutMs for it to end; a program still running then is killed.
 ProcessResult RunProcess(const std::string& path, const std::vector<std::string>& args,
                          const std::string& input, uint32_t timeoutMs);
+
+// The system handles this process holds (Windows: its handle count; POSIX: its open file descriptors); -1
+// when it cannot be read. For the tests that prove a lifetime leaves none behind.
+int ProcessHandleCount();
 
 }  // namespace platform

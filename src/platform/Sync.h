@@ -1,9 +1,10 @@
-// Critical sections and events with the platform's semantics, in plain C++.
+// Critical sections and events with the platform's semantics. Each platform implements them once
+// (posix/SyncPosix.cpp, win32/SyncWin32.cpp) in the storage reserved here, so that the objects need no
+// allocation of their own and give back every system resource when they are destroyed.
 #pragma once
 
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 #include "platform/Clock.h"
 
@@ -12,12 +13,19 @@ namespace platform {
 // Recursive: the holding thread may enter again (and must leave as often).
 class MCriticalSection {
 public:
-    void Enter() { mutex_.lock(); }
-    bool TryEnter() { return mutex_.try_lock(); }
-    void Leave() { mutex_.unlock(); }
+    MCriticalSection();
+    ~MCriticalSection();
+    MCriticalSection(const MCriticalSection&) = delete;
+    MCriticalSection& operator=(const MCriticalSection&) = delete;
+
+    void Enter();
+    bool TryEnter();
+    void Leave();
+
+    static constexpr size_t kStorage = 64;
 
 private:
-    std::recursive_mutex mutex_;
+    alignas(16) unsigned char storage_[kStorage];
 };
 
 // Holds a critical section for a scope.
@@ -36,15 +44,22 @@ private:
 class MEvent {
 public:
     MEvent(bool manualReset, bool initiallySignalled);
+    ~MEvent();
+    MEvent(const MEvent&) = delete;
+    MEvent& operator=(const MEvent&) = delete;
+
+    // A waiter may destroy the event as soon as its Wait returns, even while Set is still on its way out.
     void Set();
     void Reset();
     // Waits at most `milliseconds` (kInfinite: without limit); true when the event was signalled.
     bool Wait(uint32_t milliseconds);
+    // Reads the state without consuming it, for either kind.
     bool IsSignalled();
 
+    static constexpr size_t kStorage = 128;
+
 private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
+    alignas(16) unsigned char storage_[kStorage];
     const bool manual_;
     bool signalled_;
 };

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
+#include "platform/Process.h"
 #include "platform/Sync.h"
 
 using platform::MEvent;
@@ -54,4 +56,34 @@ TEST(CriticalSection, IsRecursiveAndTryEnterFailsFromAnotherThreadWhileHeld) {
     });
     t2.join();
     EXPECT_TRUE(other.load());
+}
+
+// Devices, threads and timers make these for a host's whole session: each one, contended or not, gives back
+// whatever the system made for it when it is destroyed.
+TEST(CriticalSection, ContendedInstancesLeaveNoHandleBehind) {
+    auto contendOnce = [] {
+        platform::MCriticalSection cs;
+        MEvent event(false, false);
+        std::atomic<bool> started{false};
+        cs.Enter();
+        std::thread other([&] {
+            started = true;
+            cs.Enter();  // blocks until the owner leaves
+            cs.Leave();
+            event.Wait(platform::kInfinite);
+        });
+        while (!started) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        cs.Leave();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        event.Set();
+        other.join();
+    };
+    for (int i = 0; i < 10; ++i) contendOnce();
+    const int before = platform::ProcessHandleCount();
+    ASSERT_GE(before, 0);
+    for (int i = 0; i < 150; ++i) contendOnce();
+    const int after = platform::ProcessHandleCount();
+    std::printf("handles after 10 rounds: %d, after 160: %d\n", before, after);
+    EXPECT_LE(after, before + 5);
 }

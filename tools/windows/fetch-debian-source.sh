@@ -1,6 +1,7 @@
 #!/bin/sh
 # Fetches a Debian source package (with Debian's patches applied) into a folder under build/, through an apt
-# configuration of its own: its own deb-src list, state and cache, so the machine's apt setup is untouched.
+# configuration of its own: its own deb-src list (made from the machine's apt sources), state and cache, so
+# the machine's apt setup is untouched.
 #
 #   fetch-debian-source.sh <work-dir> <source-package> <output-dir>
 #
@@ -15,11 +16,22 @@ case $3 in /*) out=$3 ;; *) out=$(pwd)/$3 ;; esac
 apt_dir=$work/apt
 mkdir -p "$apt_dir/lists/partial" "$apt_dir/archives/partial" "$apt_dir/etc/preferences.d" \
          "$apt_dir/etc/sources.list.d" "$apt_dir/src"
-cat > "$apt_dir/sources.list" <<LIST
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian-security bookworm-security main
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm-updates main
-LIST
+# The source lists of this machine's own Debian release, from the mirrors its apt already uses (a site behind
+# its own mirror fetches from there): every `deb` entry of the deb822 .sources files and of the one-line
+# sources.list / .list files whose suite is of this release becomes a deb-src entry, keyring included.
+codename=$( (. /etc/os-release && echo "${VERSION_CODENAME:-}") 2>/dev/null || true)
+[ -n "$codename" ] || { echo "cannot tell this machine's Debian release (/etc/os-release)" >&2; exit 1; }
+: > "$apt_dir/sources.list"
+set --
+for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+  [ -f "$f" ] && set -- "$@" "$f"
+done
+[ $# -gt 0 ] && awk -v release="$codename" -f "$(dirname "$0")/apt-sources-to-src.awk" "$@" \
+  > "$apt_dir/etc/sources.list.d/machine.sources"
+grep -q '^URIs:' "$apt_dir/etc/sources.list.d/machine.sources" 2>/dev/null || {
+  echo "no Debian $codename entry in this machine's apt sources (/etc/apt/sources.list, sources.list.d)" >&2
+  exit 1
+}
 apt_opts="-o Dir::Etc::SourceList=$apt_dir/sources.list -o Dir::Etc::SourceParts=$apt_dir/etc/sources.list.d
  -o Dir::Etc::Preferences=$apt_dir/etc/preferences -o Dir::Etc::PreferencesParts=$apt_dir/etc/preferences.d
  -o Dir::State=$apt_dir -o Dir::State::Lists=$apt_dir/lists -o Dir::State::status=/var/lib/dpkg/status

@@ -47,15 +47,22 @@ public:
         }
     }
 
+    // The last user waits for the dispatcher's end (unless it is the dispatcher itself, or a user came back
+    // meanwhile and keeps it), so that nothing of it runs once the last thread that used it has ended.
     void RemoveUser() {
+        std::thread ended;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::unique_lock<std::mutex> lock(mutex_);
             if (users_ > 0) --users_;
             if (users_ != 0 || !running_) return;
             pending_ = true;
             quit_ = true;
+            wake_.notify_all();
+            if (std::this_thread::get_id() == id_) return;
+            finished_.wait(lock, [&] { return !running_ || users_ > 0; });
+            if (!running_) ended = std::move(thread_);
         }
-        wake_.notify_all();
+        if (ended.joinable()) ended.join();
     }
 
     // False when no dispatcher runs. On the dispatcher thread itself the call runs directly.

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,10 +15,6 @@ namespace platform {
 
 void PrepareStandardStreams() {
     signal(SIGPIPE, SIG_IGN);
-}
-
-int ProcessHandleCount() {
-    return -1;
 }
 
 using posix::CloseFd;
@@ -93,6 +90,17 @@ ProcessResult RunProcess(const std::string& path, const std::vector<std::string>
     sigaction(SIGPIPE, &previous, nullptr);
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     return result;
+}
+
+int ProcessHandleCount() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return -1;
+    int count = 0;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.') ++count;
+    }
+    closedir(dir);
+    return count - 1;  // the listing's own descriptor
 }
 
 }  // namespace platform

@@ -2,8 +2,11 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <thread>
+#include <vector>
 
 #include "platform/Process.h"
 #include "platform/win32/Spawn.h"
@@ -15,26 +18,6 @@ using win32::CloseHandleOnce;
 void PrepareStandardStreams() {
     // Lines end with LF alone, as everywhere; a reader that is gone only fails the writes.
     _setmode(_fileno(stdout), _O_BINARY);
-}
-
-int ProcessHandleCount() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return static_cast<int>(count);
-    // Some Windows-compatible platforms answer 0, which no running process holds: the handles are then
-    // counted one by one among the values the handle table hands out (multiples of 4), up to a long run of
-    // values that name nothing.
-    int found = 0;
-    int unused = 0;
-    for (uintptr_t value = 4; unused < 4096; value += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-            ++found;
-            unused = 0;
-        } else {
-            ++unused;
-        }
-    }
-    return found > 0 ? found : -1;
 }
 
 namespace {
@@ -83,6 +66,66 @@ ProcessResult RunProcess(const std::string& path, const std::vector<std::string>
     CloseHandleOnce(&program.err);
     CloseHandleOnce(&program.process);
     return result;
+}
+
+namespace {
+
+// One entry of the system's handle list (information class 16), as the system lays it out.
+struct SystemHandleEntry {
+    ULONG ownerProcess;
+    BYTE objectType;
+    BYTE flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+};
+
+struct SystemHandleList {
+    ULONG count;
+    SystemHandleEntry first;
+};
+
+// The handles of this process in the system's handle list; -1 when the list cannot be read.
+int CountInSystemHandleList() {
+    using QueryFunction = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    auto query = ntdll ? reinterpret_cast<QueryFunction>(
+                             reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")))
+                       : nullptr;
+    if (query == nullptr) return -1;
+    constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+    std::vector<unsigned char> buffer(1 << 20);
+    for (;;) {
+        ULONG needed = 0;
+        const LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == kLengthMismatch && buffer.size() < (64u << 20)) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (status != 0) return -1;
+        break;
+    }
+    ULONG entries = 0;
+    std::memcpy(&entries, buffer.data(), sizeof entries);
+    const size_t first = offsetof(SystemHandleList, first);
+    if (entries > (buffer.size() - first) / sizeof(SystemHandleEntry)) return -1;
+    const DWORD self = GetCurrentProcessId();
+    int count = 0;
+    for (ULONG i = 0; i < entries; ++i) {
+        SystemHandleEntry entry;
+        std::memcpy(&entry, buffer.data() + first + i * sizeof entry, sizeof entry);
+        if (entry.ownerProcess == self) ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+// Wine answers GetProcessHandleCount with 0 whatever the process holds; its system handle list is exact.
+int ProcessHandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return static_cast<int>(count);
+    return CountInSystemHandleList();
 }
 
 }  // namespace platform

@@ -4,9 +4,9 @@
 #include <mmsystem.h>
 
 #include <map>
-#include <mutex>
 
 #include "platform/Clock.h"
+#include "platform/Sync.h"
 #include "platform/ThreadPlatform.h"
 
 namespace platform {
@@ -24,7 +24,7 @@ public:
     void* argument = nullptr;
     HANDLE thread = nullptr;
     DWORD id = 0;
-    std::mutex mutex;  // guards `suspended`
+    MCriticalSection mutex;  // guards `suspended` (not a std::mutex, which this toolchain never destroys)
     bool suspended = false;
 };
 
@@ -48,7 +48,7 @@ bool Ended(const ThreadRef& thread) {
     return WaitForSingleObject(thread->thread, 0) == WAIT_OBJECT_0;
 }
 
-std::mutex g_resolutionMutex;
+MCriticalSection g_resolutionMutex;
 std::map<uint32_t, int> g_resolutionRequests;
 
 }  // namespace
@@ -117,14 +117,14 @@ bool ThreadGetPriorityClass(const ThreadRef& thread, int* priorityClass) {
 bool ThreadSuspend(const ThreadRef& thread) {
     if (!thread) return false;
     {
-        std::lock_guard<std::mutex> lock(thread->mutex);
+        MLock lock(thread->mutex);
         if (Ended(thread)) return false;
         if (thread->suspended) return true;
         thread->suspended = true;
     }
     // Outside the lock: a thread that suspends itself stops inside this call until it is resumed.
     if (SuspendThread(thread->thread) == static_cast<DWORD>(-1)) {
-        std::lock_guard<std::mutex> lock(thread->mutex);
+        MLock lock(thread->mutex);
         thread->suspended = false;
         return false;
     }
@@ -134,7 +134,7 @@ bool ThreadSuspend(const ThreadRef& thread) {
 bool ThreadResume(const ThreadRef& thread, int* previousCount) {
     if (previousCount) *previousCount = 0;
     if (!thread) return false;
-    std::lock_guard<std::mutex> lock(thread->mutex);
+    MLock lock(thread->mutex);
     if (!thread->suspended) return true;
     const DWORD previous = ResumeThread(thread->thread);
     if (previous == static_cast<DWORD>(-1)) return false;
@@ -151,7 +151,7 @@ bool ThreadTerminate(const ThreadRef& thread) {
     // The termination completes asynchronously; once the handle is signalled no code of ours runs on it.
     WaitForSingleObject(thread->thread, 5000);
     // Gone for good: whatever suspension was recorded ended with it.
-    std::lock_guard<std::mutex> lock(thread->mutex);
+    MLock lock(thread->mutex);
     thread->suspended = false;
     return true;
 }
@@ -180,12 +180,12 @@ int ThreadSetIdealProcessor(const ThreadRef& thread, int processor) {
 }
 
 void TimerResolutionBegin(uint32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(g_resolutionMutex);
+    MLock lock(g_resolutionMutex);
     if (timeBeginPeriod(milliseconds) == TIMERR_NOERROR) ++g_resolutionRequests[milliseconds];
 }
 
 void TimerResolutionEnd(uint32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(g_resolutionMutex);
+    MLock lock(g_resolutionMutex);
     auto it = g_resolutionRequests.find(milliseconds);
     if (it == g_resolutionRequests.end()) return;
     timeEndPeriod(milliseconds);
@@ -193,7 +193,7 @@ void TimerResolutionEnd(uint32_t milliseconds) {
 }
 
 int TimerResolutionRequests(uint32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(g_resolutionMutex);
+    MLock lock(g_resolutionMutex);
     auto it = g_resolutionRequests.find(milliseconds);
     return it == g_resolutionRequests.end() ? 0 : it->second;
 }
