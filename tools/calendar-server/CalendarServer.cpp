@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -210,6 +211,19 @@ std::string FormatLocalTime(uint64_t instant) {
     std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02u", t.year, t.month, t.day, t.hour,
                   t.minute, t.second);
     return text;
+}
+
+bool UtcToLocalInstant(time_t utc, uint64_t* instant) {
+    std::tm tm{};
+    if (!localtime_r(&utc, &tm) || tm.tm_year < 1601 - 1900) return false;
+    platform::CalendarTime c;
+    c.year = static_cast<uint16_t>(tm.tm_year + 1900);
+    c.month = static_cast<uint16_t>(tm.tm_mon + 1);
+    c.day = static_cast<uint16_t>(tm.tm_mday);
+    c.hour = static_cast<uint16_t>(tm.tm_hour);
+    c.minute = static_cast<uint16_t>(tm.tm_min);
+    c.second = static_cast<uint16_t>(tm.tm_sec);
+    return platform::CalendarToInstant(c, instant);
 }
 
 bool CalendarServer::Load(const std::string& text, uint64_t startInstant, std::string* error) {

@@ -15,6 +15,7 @@
 #include <httplib.h>
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -37,6 +38,8 @@ bool ParseActionDate(const std::string& text, uint64_t startInstant, uint64_t* i
 bool ParseLocalTime(const std::string& text, uint64_t* instant, bool* dateOnly);
 // "YYYY-MM-DDThh:mm:ss".
 std::string FormatLocalTime(uint64_t instant);
+// The server's local instant of a UTC time (seconds since 1970); false before 1601 or out of range.
+bool UtcToLocalInstant(time_t utc, uint64_t* instant);
 
 // Who may talk to the server. A browser on the operator's machine is a client too: a page of any site may
 // send it requests, so requests that a browser marks as another site's are refused.

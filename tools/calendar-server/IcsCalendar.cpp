@@ -124,19 +124,6 @@ bool ToUtc(const icaltimetype& t, time_t* out) {
     return *out != static_cast<time_t>(-1) || (tm.tm_year == 69 && tm.tm_mon == 11 && tm.tm_mday == 31);
 }
 
-bool ToLocal(time_t utc, uint64_t* instant) {
-    std::tm tm{};
-    if (!localtime_r(&utc, &tm) || tm.tm_year < 1601 - 1900) return false;
-    platform::CalendarTime c;
-    c.year = static_cast<uint16_t>(tm.tm_year + 1900);
-    c.month = static_cast<uint16_t>(tm.tm_mon + 1);
-    c.day = static_cast<uint16_t>(tm.tm_mday);
-    c.hour = static_cast<uint16_t>(tm.tm_hour);
-    c.minute = static_cast<uint16_t>(tm.tm_min);
-    c.second = static_cast<uint16_t>(tm.tm_sec);
-    return platform::CalendarToInstant(c, instant);
-}
-
 int64_t LocalWallSeconds(uint64_t instant) {
     platform::CalendarTime c;
     platform::InstantToCalendar(instant, &c);
@@ -480,13 +467,13 @@ bool ExpandClock(const Event& e, uint64_t from, uint64_t to, const std::atomic<b
         if (start != hour) {
             uint64_t last = 0;
             hour = start;
-            steady = ToLocal(start, &hourLocal) && ToLocal(start + 3599, &last) &&
+            steady = UtcToLocalInstant(start, &hourLocal) && UtcToLocalInstant(start + 3599, &last) &&
                      last - hourLocal == 3599 * platform::kTicksPerSecond;
         }
         uint64_t local = 0;
         if (steady) {
             local = hourLocal + static_cast<uint64_t>(utc - start) * platform::kTicksPerSecond;
-        } else if (!ToLocal(utc, &local)) {
+        } else if (!UtcToLocalInstant(utc, &local)) {
             return;
         }
         if (local >= from && local <= to) out->emplace_back(utc, local);

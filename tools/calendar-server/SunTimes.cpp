@@ -16,6 +16,7 @@
 #include <mutex>
 #include <tuple>
 
+#include "CalendarServer.h"
 #include "platform/Clock.h"
 
 namespace calendar_server {
@@ -25,19 +26,6 @@ constexpr int64_t kMaxOffsetSeconds = 24 * 3600;
 
 bool IsSpace(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
-}
-
-bool ToLocal(time_t utc, uint64_t* instant) {
-    std::tm tm{};
-    if (!localtime_r(&utc, &tm) || tm.tm_year < 1601 - 1900) return false;
-    platform::CalendarTime c;
-    c.year = static_cast<uint16_t>(tm.tm_year + 1900);
-    c.month = static_cast<uint16_t>(tm.tm_mon + 1);
-    c.day = static_cast<uint16_t>(tm.tm_mday);
-    c.hour = static_cast<uint16_t>(tm.tm_hour);
-    c.minute = static_cast<uint16_t>(tm.tm_min);
-    c.second = static_cast<uint16_t>(tm.tm_sec);
-    return platform::CalendarToInstant(c, instant);
 }
 
 enum class Found { kYes, kNotThatDay, kSunless };
@@ -222,7 +210,8 @@ bool SunTime(const SunPlan& plan, uint64_t localInstant, uint64_t* instant, bool
     time_t at = 0;
     const Found found = Cached(plan.marker.event, plan.where, start, end, &at);
     *sunless = found == Found::kSunless;
-    return found == Found::kYes && ToLocal(at + static_cast<time_t>(plan.marker.offsetSeconds), instant);
+    return found == Found::kYes &&
+           UtcToLocalInstant(at + static_cast<time_t>(plan.marker.offsetSeconds), instant);
 }
 
 void FollowSun(const SunPlan& plan, const std::vector<uint64_t>& clock, uint64_t from, uint64_t to,
