@@ -130,28 +130,29 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
     // hold the exchange for the transport's limit once per variable. A refusal (an answer other than 2xx)
     // does not stop the others.
     bool reachable = true;
-    auto send = [&](bool (MCalendarRESTClient::*request)(int, MCalendarVariable*, uint32_t*),
-                    MCalendarVariable* record) {
-        if (!reachable) return;
-        uint32_t status = 0;
-        serverOk = (client_->*request)(locationId_, record, &status) && serverOk;
-        // No answer: the server was not reached, unless the request could not even be built.
+    // Notes one answer; no answer (status 0) means the server was not reached, unless the request could not
+    // even be built.
+    const int32_t location = locationId_;
+    auto answered = [&serverOk, &reachable, location](bool ok, uint32_t status,
+                                                      const MCalendarVariable* record) {
+        serverOk = ok && serverOk;
         std::string body;
-        reachable = status != 0 || !MCalendarRESTClient::VariableBody(record, locationId_, &body);
+        reachable = status != 0 || (record && !MCalendarRESTClient::VariableBody(record, location, &body));
     };
     for (MCalendarVariable* record : toCreate) {
-        send(&MCalendarRESTClient::CreateVariable, record);
+        uint32_t status = 0;
+        if (reachable) answered(client_->CreateVariable(locationId_, record, &status), status, record);
         result->push_back(record);
     }
     for (MCalendarVariable* record : toUpdate) {
-        send(&MCalendarRESTClient::UpdateVariable, record);
+        uint32_t status = 0;
+        if (reachable) answered(client_->UpdateVariable(locationId_, record, &status), status, record);
         result->push_back(record);
     }
     for (int32_t id : toDelete) {
         if (!reachable) break;
         uint32_t status = 0;
-        serverOk = client_->DeleteVariable(locationId_, id, &status) && serverOk;
-        reachable = status != 0;
+        answered(client_->DeleteVariable(locationId_, id, &status), status, nullptr);
     }
     serverOk = serverOk && reachable;
 
