@@ -141,18 +141,25 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
     };
     for (MCalendarVariable* record : toCreate) {
         uint32_t status = 0;
-        if (reachable) answered(client_->CreateVariable(locationId_, record, &status), status, record);
+        if (reachable) {
+            const bool ok = client_->CreateVariable(locationId_, record, &status);
+            answered(ok, status, record);
+        }
         result->push_back(record);
     }
     for (MCalendarVariable* record : toUpdate) {
         uint32_t status = 0;
-        if (reachable) answered(client_->UpdateVariable(locationId_, record, &status), status, record);
+        if (reachable) {
+            const bool ok = client_->UpdateVariable(locationId_, record, &status);
+            answered(ok, status, record);
+        }
         result->push_back(record);
     }
     for (int32_t id : toDelete) {
         if (!reachable) break;
         uint32_t status = 0;
-        answered(client_->DeleteVariable(locationId_, id, &status), status, nullptr);
+        const bool ok = client_->DeleteVariable(locationId_, id, &status);
+        answered(ok, status, nullptr);
     }
     serverOk = serverOk && reachable;
 
