@@ -173,11 +173,11 @@ TEST_F(PluginLifetime, HandleCountStaysFlatOverDeviceLifetimes) {
 
 // Last in the program: the host ends its process with a device in a held exchange, the library loaded.
 TEST(PluginLifetimeEnd, HostExitsWithADeviceRunning) {
-    // Left alive on purpose, as a host that exits leaves them.
-    auto* server = new HoldingServer();
-    auto* host = new TestRootHost();
-    auto* hostDevice = new TestHostDevice();
-    auto* plugin = new LoadedPlugin();
+    // Left alive on purpose, as a host that exits leaves them (held by statics, so no leak is reported).
+    static auto* server = new HoldingServer();
+    static auto* host = new TestRootHost();
+    static auto* hostDevice = new TestHostDevice();
+    static auto* plugin = new LoadedPlugin();
     ASSERT_TRUE(plugin->Load(host, hostDevice, server->Settings()));
     ASSERT_EQ(plugin->device->Start(), kZrkOk);
     EXPECT_TRUE(Eventually([&] { return server->Held() > 0; }));
