@@ -49,6 +49,17 @@ int Usage(const char* message) {
     return 2;
 }
 
+// "N=VALUE" with a location number N; false when there is no number before the '='.
+bool LocationAssignment(const std::string& assignment, int64_t* location, std::string* value) {
+    const size_t equals = assignment.find('=');
+    if (equals == std::string::npos || equals == 0) return false;
+    const std::string number = assignment.substr(0, equals);
+    char* end = nullptr;
+    *location = std::strtoll(number.c_str(), &end, 10);
+    *value = assignment.substr(equals + 1);
+    return *end == '\0';
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,25 +86,17 @@ int main(int argc, char** argv) {
         } else if (arg == "--db" && hasValue) {
             dbPath = argv[++i];
         } else if (arg == "--ics" && hasValue) {
-            const std::string assignment = argv[++i];
-            const size_t equals = assignment.find('=');
-            const std::string number = assignment.substr(0, equals);
-            char* end = nullptr;
-            const long long location = std::strtoll(number.c_str(), &end, 10);
-            if (equals == std::string::npos || equals == 0 || *end != '\0' ||
-                equals + 1 == assignment.size()) {
+            int64_t location = 0;
+            std::string source;
+            if (!LocationAssignment(argv[++i], &location, &source) || source.empty())
                 return Usage("--ics takes LOCATION=FILE or LOCATION=http://...");
-            }
-            calendars.emplace_back(location, assignment.substr(equals + 1));
+            calendars.emplace_back(location, source);
         } else if (arg == "--geo" && hasValue) {
-            const std::string assignment = argv[++i];
-            const size_t equals = assignment.find('=');
-            const std::string number = assignment.substr(0, equals);
-            char* end = nullptr;
-            const long long location = std::strtoll(number.c_str(), &end, 10);
+            int64_t location = 0;
+            std::string value;
             calendar_server::Coordinates place;
-            if (equals == std::string::npos || equals == 0 || *end != '\0' ||
-                !calendar_server::ParseCoordinates(assignment.substr(equals + 1), ',', &place)) {
+            if (!LocationAssignment(argv[++i], &location, &value) ||
+                !calendar_server::ParseCoordinates(value, ',', &place)) {
                 return Usage(
                     "--geo takes LOCATION=LATITUDE,LONGITUDE in decimal degrees, latitude within "
                     "-90..90 and longitude within -180..180");
