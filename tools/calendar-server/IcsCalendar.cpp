@@ -140,7 +140,7 @@ std::string Text(const char* text) {
 
 std::string DayText(int64_t wall) {
     const icaltimetype t = FromWallSeconds(wall, nullptr);
-    char text[16];
+    char text[40];  // room for any int, so the formatting is never cut
     std::snprintf(text, sizeof text, "%04d-%02d-%02d", t.year, t.month, t.day);
     return text;
 }
