@@ -73,9 +73,10 @@ TEST_F(IcsRead, EmptyTextPropertiesAreIgnoredButAnUnreadablePropertyInUseRefuses
 }
 
 TEST_F(IcsRead, SubDailyIntervalsFollowTheStartInEveryWindow) {
-    Read(Event("Three", "DTSTART:20250303T100000\r\nRRULE:FREQ=HOURLY;INTERVAL=3\r\n") +
-             Event("Odd", "DTSTART:20250303T000000\r\nRRULE:FREQ=MINUTELY;INTERVAL=243\r\n"),
-         "2025-03-01T00:00:00", "2025-03-31T23:59:59");
+    const std::string events =
+        Event("Three", "DTSTART:20250303T100000\r\nRRULE:FREQ=HOURLY;INTERVAL=3\r\n") +
+        Event("Odd", "DTSTART:20250303T000000\r\nRRULE:FREQ=MINUTELY;INTERVAL=243\r\n");
+    Read(events, "2025-03-01T00:00:00", "2025-03-31T23:59:59");
     ASSERT_TRUE(calendar) << error;
     // On the 4th: 01:00 is 5 steps of 3 h after the start; 00:18 and 04:21 are 6 and 7 steps of 243 min.
     const auto indexed = Actions("2025-03-04T00:00:00", "2025-03-04T05:00:00");
@@ -83,9 +84,7 @@ TEST_F(IcsRead, SubDailyIntervalsFollowTheStartInEveryWindow) {
                                         "2025-03-04T04:00:00 Three", "2025-03-04T04:21:00 Odd"}),
               indexed);
     // Asked outside the index (expanded on demand for that window alone), the same instants.
-    Read(Event("Three", "DTSTART:20250303T100000\r\nRRULE:FREQ=HOURLY;INTERVAL=3\r\n") +
-             Event("Odd", "DTSTART:20250303T000000\r\nRRULE:FREQ=MINUTELY;INTERVAL=243\r\n"),
-         "2025-05-01T00:00:00", "2025-05-02T00:00:00");
+    Read(events, "2025-05-01T00:00:00", "2025-05-02T00:00:00");
     EXPECT_EQ(indexed, Actions("2025-03-04T00:00:00", "2025-03-04T05:00:00"));
 }
 
