@@ -87,7 +87,7 @@ test-soak: build-debug
 
 # The calendar server against calendars written by other projects (fetched into build/, never kept here).
 test-real-calendars: build-debug
-	sh tests/calendar-server/real-calendars.sh build/debug/tools/calendar-server/calendar-server build/real-calendars
+	sh tests/calendar-server/real-calendars.sh build/debug/calendar-server/calendar-server build/real-calendars
 
 bench: build-release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done

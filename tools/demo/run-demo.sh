@@ -10,7 +10,7 @@ set -u
 build=${1:?usage: run-demo.sh BUILD_DIR}
 here=$(cd "$(dirname "$0")" && pwd)
 seconds=${DEMO_SECONDS:-60}
-server_bin=$build/tools/calendar-server/calendar-server
+server_bin=$build/calendar-server/calendar-server
 host_bin=$build/bin/zrkhost
 for program in "$server_bin" "$host_bin" "$build/bin/libVeltranoCalendar.so"; do
     [ -e "$program" ] || { echo "run-demo: $program is missing (build first)" >&2; exit 1; }
