@@ -106,8 +106,9 @@ struct Event {
     std::optional<SunPlan> sun;  // its time follows the sun on each occurrence's date
 };
 
-// Seconds since 1970 (UTC) of a wall time in its zone; floating times are the server's local time.
-bool ToUtc(const icaltimetype& t, time_t* out) {
+// Seconds since 1970 (UTC) of a wall time in its zone as the library or the C library reads it; floating
+// times are the server's local time.
+bool ConvertToUtc(const icaltimetype& t, time_t* out) {
     if (t.zone) {
         *out = icaltime_as_timet_with_zone(t, t.zone);
         return true;
@@ -122,6 +123,34 @@ bool ToUtc(const icaltimetype& t, time_t* out) {
     tm.tm_isdst = -1;
     *out = std::mktime(&tm);
     return *out != static_cast<time_t>(-1) || (tm.tm_year == 69 && tm.tm_mon == 11 && tm.tm_mday == 31);
+}
+
+// The wall time (see WallSeconds) of an instant in a zone; floating: the server's local time.
+bool WallAt(time_t utc, const icaltimezone* zone, int64_t* wall) {
+    if (zone) {
+        *wall = WallSeconds(icaltime_from_timet_with_zone(utc, 0, const_cast<icaltimezone*>(zone)));
+        return true;
+    }
+    std::tm tm{};
+    if (!localtime_r(&utc, &tm)) return false;
+    *wall = DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * kDay + tm.tm_hour * 3600 +
+            tm.tm_min * 60 + tm.tm_sec;
+    return true;
+}
+
+// Seconds since 1970 (UTC) of a wall time in its zone; floating times are the server's local time. A wall
+// time that the clocks skip (the hour they are set forward) is read with the offset from before the skip,
+// zoned and floating alike: 02:30 on the morning the clocks go from 02:00 to 03:00 is 03:30.
+bool ToUtc(const icaltimetype& t, time_t* out) {
+    if (!ConvertToUtc(t, out)) return false;
+    const int64_t wall = WallSeconds(t);
+    int64_t back = 0, before = 0;
+    // No zone moves its clocks twice within two days: the offset two days earlier is the one before the
+    // skip.
+    const time_t earlier = *out - 2 * kDay;
+    if (WallAt(*out, t.zone, &back) && back != wall && WallAt(earlier, t.zone, &before))
+        *out = static_cast<time_t>(wall - (before - earlier));
+    return true;
 }
 
 int64_t LocalWallSeconds(uint64_t instant) {
@@ -172,19 +201,25 @@ bool ZoneOf(icalcomponent* root, icalproperty* prop, icaltimetype* t) {
     return zone != nullptr;
 }
 
-// The properties the server reads from an event: one of them that the library could not read makes the
-// event unusable; any other broken property is ignored.
-bool UsedProperty(const std::string& error) {
+// The name (upper case) of the property a library error is about; empty when it names none.
+std::string ErrorProperty(const std::string& error) {
     // The library's messages name the property as "... <NAME> property".
     const size_t at = error.find(" property");
-    if (at == std::string::npos) return false;
+    if (at == std::string::npos) return std::string();
     const size_t begin = error.rfind(' ', at - 1);
     std::string name = error.substr(begin == std::string::npos ? 0 : begin + 1,
                                     begin == std::string::npos ? at : at - begin - 1);
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    static const char* const kUsed[] = {"DTSTART",       "RRULE",   "RDATE",  "EXDATE",
-                                        "RECURRENCE-ID", "SUMMARY", "STATUS", "GEO"};
-    return std::find(std::begin(kUsed), std::end(kUsed), name) != std::end(kUsed);
+    return name;
+}
+
+// The properties the server reads from every event: one of them that the library could not read makes
+// the event unusable; any other broken property is ignored (GEO matters only to events that follow the
+// sun, and is judged there).
+bool UsedProperty(const std::string& error) {
+    static const char* const kUsed[] = {"DTSTART",       "RRULE",   "RDATE", "EXDATE",
+                                        "RECURRENCE-ID", "SUMMARY", "STATUS"};
+    return std::find(std::begin(kUsed), std::end(kUsed), ErrorProperty(error)) != std::end(kUsed);
 }
 
 std::vector<int> Values(const short* list, size_t size, int low, int high) {
@@ -307,10 +342,12 @@ bool ReadSun(icalcomponent* c, const Coordinates* place, std::string* name, Even
 bool ReadEvent(icalcomponent* root, icalcomponent* c, const Coordinates* place, Event* e, bool* skip,
                std::string* why, std::string* ignored) {
     *skip = false;
+    std::string badGeo;
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_XLICERROR_PROPERTY)) {
         const std::string error = Text(icalproperty_get_xlicerror(p));
         if (UsedProperty(error)) return *why = error, false;
+        if (ErrorProperty(error) == "GEO") badGeo = error;
         ignored->append(ignored->empty() ? "" : "; ").append(error);
     }
     icalproperty* start = icalcomponent_get_first_property(c, ICAL_DTSTART_PROPERTY);
@@ -323,6 +360,8 @@ bool ReadEvent(icalcomponent* root, icalcomponent* c, const Coordinates* place, 
 
     std::string name = Text(icalcomponent_get_summary(c));
     if (!ReadSun(c, place, &name, e, why)) return false;
+    // An unreadable GEO would otherwise leave a sun event at its location's coordinates.
+    if (e->sun && !badGeo.empty()) return *why = badGeo, false;
     const size_t equals = name.find('=');
     const bool variable = equals != std::string::npos;
     const nlohmann::json members{{"macro", name.substr(0, equals)},

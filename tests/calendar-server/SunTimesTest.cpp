@@ -176,6 +176,41 @@ TEST_F(SunTimes, OccurrencesTakeTheirDatesSunTimeWithinAMinuteOfAnEphemeris) {
         << notes[0];
 }
 
+TEST_F(SunTimes, TheBriefDaysAtEitherEndOfAPolarNightHaveTheirSunriseAndSunset) {
+    // Tromso: the sun's centre barely clears the sunrise altitude at its transit on these dates.
+    const Coordinates tromso{69.6492, 18.9553};
+    const struct {
+        const char* date;
+        uint16_t month, day;
+        uint16_t year;
+    } dates[] = {{"2027-01-15", 1, 15, 2027}, {"2026-11-27", 11, 27, 2026}};
+    const SunEvent events[] = {SunEvent::kSunrise, SunEvent::kSunset};
+    std::string queries;
+    for (const auto& d : dates) {
+        for (SunEvent e : events)
+            queries += std::string(e == SunEvent::kSunrise ? "sunrise" : "sunset") + " 69.6492 18.9553 " +
+                       d.date + "\n";
+    }
+    const std::vector<std::string> reference = Reference(queries);
+    ASSERT_EQ(4u, reference.size());
+    size_t line = 0;
+    for (const auto& d : dates) {
+        for (SunEvent e : events) {
+            const std::string& want = reference[line++];
+            uint64_t expected = 0, got = 0;
+            bool dateOnly = false, sunless = false;
+            ASSERT_TRUE(ParseLocalTime(want, &expected, &dateOnly)) << want;
+            ASSERT_TRUE(SunTime(SunPlan{SunMarker{e, 0}, tromso},
+                                At(d.year, d.month, d.day) + 12 * 3600 * platform::kTicksPerSecond, &got,
+                                &sunless))
+                << d.date << " has none; the reference " << want;
+            const uint64_t apart = got > expected ? got - expected : expected - got;
+            EXPECT_LT(apart, 60 * platform::kTicksPerSecond)
+                << FormatLocalTime(got) << ", the reference " << want;
+        }
+    }
+}
+
 TEST_F(SunTimes, MistypedMarkersBadGeoAndMissingCoordinatesSkipTheEventWithANote) {
     const std::string text = Calendar(Event("Lights @sunsett", "DTSTART:20260327T120000\r\n") +
                                       Event("Shutters @sunrise", "GEO:91;10\r\nDTSTART:20260327T120000\r\n") +
