@@ -824,7 +824,10 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
     if (!calendar) return Error(res, 503, "the calendar of this location has not been read yet");
     if (to > calendar->indexedTo()) source.Requested(to);
     std::string text = "{\"calendaractions\":[";
-    calendar->AppendActions(from, to, &text);
+    // An answer cut by time would lose cues without a word: the client keeps what it read before.
+    if (!calendar->AppendActions(from, to, &text))
+        return Error(res, 503,
+                     "the server is too busy to expand this calendar for that window; ask again later");
     if (text.size() > kMaxAnswerBytes) return Error(res, 400, tooLarge);
     res.status = 200;
     res.set_content(text + "]}", "application/json");

@@ -33,13 +33,12 @@ void QuietLibrary() {
     std::call_once(once, [] { icalerror_set_errors_are_fatal(0); });
 }
 
-// A rule's expansion over one window gives up after this many steps or this much time, and is not tried
-// again for that calendar.
+// A rule's expansion over one window stops after this many steps: the bounds that cut an answer are counts,
+// so a calendar gives the same answer for a window on any machine at any load.
 constexpr long kMaxSteps = 50000000;
-constexpr std::chrono::milliseconds kMaxRuleTime{1000};
-// All rules of a window together: past this (and a little more per event, so that a large calendar of
-// plain rules is never cut short on a slow machine), the rules not yet expanded are given up too.
-constexpr std::chrono::milliseconds kMaxWindowTime{5000};
+// The last resort, for a calendar whose bounded work is still too much for a machine: a window whose
+// expansion takes longer than this (and a little more per event) is not answered at all, and nothing of it
+// is kept for later windows.
 constexpr std::chrono::microseconds kMoreTimePerEvent{1000};
 // The device fires at most one action a second: more than one a minute per event and day is cut.
 constexpr size_t kMaxPerDay = 1440;
@@ -89,7 +88,7 @@ struct Rule {
     bool hasUntil = false;
     int64_t untilWall = 0;  // in the event's wall time
     std::vector<int> hours, minutes, seconds;
-    std::shared_ptr<std::atomic<bool>> gaveUp = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> cutNoted = std::make_shared<std::atomic<bool>>(false);
 };
 
 struct Event {
@@ -431,7 +430,6 @@ Walk WalkRule(const Event& e, const Rule& r, int64_t low, int64_t high, const st
                          : r.freq == ICAL_SECONDLY_RECURRENCE ? 1
                                                               : 0;
     const int64_t startUnit = unit ? FloorDiv(start, unit) : 0;
-    const auto deadline = std::chrono::steady_clock::now() + kMaxRuleTime;
     long steps = 0;
     long counted = 1;
     Walk result = Walk::kDone;
@@ -449,8 +447,10 @@ Walk WalkRule(const Event& e, const Rule& r, int64_t low, int64_t high, const st
                     if (++steps % 4096 == 0) {
                         if (cancel && cancel->load()) {
                             result = Walk::kCancelled, end = true;
-                        } else if (steps > kMaxSteps || std::chrono::steady_clock::now() > deadline) {
-                            *why = "expanding the recurrence rule took too long; given up";
+                        } else if (steps > kMaxSteps) {
+                            *why = "expanding the recurrence rule takes more than " +
+                                   std::to_string(kMaxSteps) +
+                                   " steps for a window; its instances after that are given up";
                             result = Walk::kGaveUp, end = true;
                         }
                         if (end) break;
@@ -478,8 +478,9 @@ Walk WalkRule(const Event& e, const Rule& r, int64_t low, int64_t high, const st
                 }
             }
         }
-        if (!end && ++steps % 4096 == 0 && std::chrono::steady_clock::now() > deadline) {
-            *why = "expanding the recurrence rule took too long; given up";
+        if (!end && ++steps > kMaxSteps) {
+            *why = "expanding the recurrence rule takes more than " + std::to_string(kMaxSteps) +
+                   " steps for a window; its instances after that are given up";
             result = Walk::kGaveUp;
             break;
         }
@@ -523,13 +524,12 @@ bool ExpandClock(const Event& e, uint64_t from, uint64_t to, const std::atomic<b
     const int64_t high = LocalWallSeconds(to) + kZoneSlackSeconds;
     std::vector<int64_t> walls;
     for (const Rule& rule : e.rules) {
-        if (rule.gaveUp->load()) continue;
         walls.clear();
         int64_t cutDay = -1;
         std::string why;
         const Walk walk = WalkRule(e, rule, low, high, cancel, &walls, &cutDay, &why);
         if (walk == Walk::kCancelled) return false;
-        if (walk == Walk::kGaveUp && !rule.gaveUp->exchange(true) && note) note(e.description + ": " + why);
+        if (walk == Walk::kGaveUp && !rule.cutNoted->exchange(true) && note) note(e.description + ": " + why);
         if (cutDay >= 0 && !e.cutNoted->exchange(true) && note) {
             note(e.description + ": more than " + std::to_string(kMaxPerDay) + " instances on " +
                  DayText(cutDay) + " (and maybe other days); the first " + std::to_string(kMaxPerDay) +
@@ -664,6 +664,7 @@ struct IcsCalendar::Events {
     std::string name;
     std::vector<Event> list;
     Note later;  // what expansions after the first read have to say
+    std::chrono::milliseconds budget{IcsCalendar::kDefaultBudgetMs};  // a window's expansion, at most
 };
 
 IcsCalendar::~IcsCalendar() = default;
@@ -671,7 +672,7 @@ IcsCalendar::~IcsCalendar() = default;
 std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, uint64_t from, uint64_t to,
                                                       std::vector<std::string>* notes, std::string* error,
                                                       Note later, const std::atomic<bool>* cancel,
-                                                      const Coordinates* place) {
+                                                      const Coordinates* place, int budgetMs) {
     QuietLibrary();
     if (!EndsWhole(text)) return *error = "not a whole calendar (no END:VCALENDAR at its end)", nullptr;
     if (Depth(text) > kMaxDepth) {
@@ -679,6 +680,7 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, u
     }
     auto events = std::make_shared<Events>();
     events->later = std::move(later);
+    events->budget = std::chrono::milliseconds(budgetMs);
     {
         std::lock_guard<std::mutex> lock(LibraryLock());
         events->root = icalparser_parse_string(text.c_str());
@@ -770,8 +772,9 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Reindexed(uint64_t from, uint64_
     return calendar;
 }
 
-bool IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
-                          std::vector<Occurrence>* found, size_t* sunless) const {
+IcsCalendar::Collected IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
+                                            const Note& note, std::vector<Occurrence>* found,
+                                            size_t* sunless) const {
     auto byTime = [](const Occurrence& a, const Occurrence& b) {
         return a.time < b.time || (a.time == b.time && a.event < b.event);
     };
@@ -781,27 +784,31 @@ bool IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* c
         if (found->size() > kMaxHeld) found->resize(kMaxHeld), cut = true;
     };
     std::vector<std::pair<time_t, uint64_t>> times;
-    const auto deadline = std::chrono::steady_clock::now() + kMaxWindowTime +
-                          kMoreTimePerEvent * static_cast<int64_t>(events_->list.size());
-    size_t late = 0;
+    const auto began = std::chrono::steady_clock::now();
+    const auto deadline =
+        began + events_->budget + kMoreTimePerEvent * static_cast<int64_t>(events_->list.size());
     for (size_t i = 0; i < events_->list.size(); ++i) {
         if (std::chrono::steady_clock::now() > deadline) {
-            for (const Rule& rule : events_->list[i].rules) late += !rule.gaveUp->exchange(true);
+            found->clear();
+            if (note) {
+                note("expanding the calendar from " + FormatLocalTime(from) + " to " + FormatLocalTime(to) +
+                     " took longer than " +
+                     std::to_string(
+                         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - began).count()) +
+                     " ms (the machine is busy or the calendar too large); that window is not answered");
+            }
+            return Collected::kLate;
         }
         if (!Expand(events_->list[i], from, to, cancel, note, &times, sunless)) break;
         for (const auto& t : times) found->push_back(Occurrence{t.second, static_cast<uint32_t>(i)});
         if (found->size() > 2 * kMaxHeld) trim();
     }
     trim();
-    if (late && note) {
-        note("expanding the calendar took too long; " + std::to_string(late) +
-             " recurrence rules not yet expanded are given up");
-    }
     if (cut && note) {
         note("more than " + std::to_string(kMaxHeld) + " instances from " + FormatLocalTime(from) + " to " +
              FormatLocalTime(to) + "; those after " + FormatLocalTime(found->back().time) + " are cut");
     }
-    return !cut;
+    return cut ? Collected::kCut : Collected::kWhole;
 }
 
 void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
@@ -810,7 +817,11 @@ void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* can
     to_ = to;
     index_.clear();
     wholeTo_ = to;
-    if (!Collect(from, to, cancel, note, &index_, sunless) && !index_.empty()) {
+    const Collected collected = Collect(from, to, cancel, note, &index_, sunless);
+    if (collected == Collected::kLate) {
+        // Nothing is served from an index cut by time: each request is expanded for its own window.
+        wholeTo_ = 0;
+    } else if (collected == Collected::kCut && !index_.empty()) {
         // The last instant kept may have lost some of its actions: the index ends before it, and later
         // requests are expanded for their own window.
         wholeTo_ = index_.back().time - 1;
@@ -818,7 +829,7 @@ void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* can
     }
 }
 
-void IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) const {
+bool IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) const {
     std::vector<Occurrence> found;
     if (from >= from_ && to <= wholeTo_) {
         auto lo = std::lower_bound(index_.begin(), index_.end(), from,
@@ -826,14 +837,15 @@ void IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) c
         auto hi = std::upper_bound(lo, index_.end(), to,
                                    [](uint64_t t, const Occurrence& o) { return t < o.time; });
         found.assign(lo, hi);
-    } else {
-        Collect(from, to, nullptr, events_->later, &found, nullptr);
+    } else if (Collect(from, to, nullptr, events_->later, &found, nullptr) == Collected::kLate) {
+        return false;
     }
     for (const Occurrence& o : found) {
         if (json->size() > 0 && json->back() == '}') json->push_back(',');
         json->append("{\"date\":\"").append(FormatLocalTime(o.time)).append("\"");
         json->append(events_->list[o.event].members);
     }
+    return true;
 }
 
 const std::string& IcsCalendar::name() const {
