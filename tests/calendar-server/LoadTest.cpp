@@ -43,10 +43,11 @@ struct Served {
         return res ? std::make_pair(res->status, res->body) : std::make_pair(-1, std::string());
     }
 
-    CalendarServer calendar;
-    LoopbackServer http;
+    // The notes outlive the calendar's readers, which may still write them while it stops.
     std::mutex mutex;
     std::string notes;
+    CalendarServer calendar;
+    LoopbackServer http;
 };
 
 // Days of 2027 from March on: beyond the occurrences kept ready, so each is expanded on request.
