@@ -51,8 +51,8 @@ public:
 private:
     class Pool;
 
-    // Called by the listener for each accepted connection: admits it to the pool (on the listener's
-    // thread), or serves it (on a pool thread).
+    // Called by the listener, on its own thread, for each accepted connection: admits it to the pool's
+    // queue, or closes it at once.
     bool process_and_close_socket(socket_t sock) override;
     // Serves one connection: its requests in turn while it is kept alive, each within the limits.
     bool Serve(socket_t sock);
