@@ -369,3 +369,26 @@ TEST(PlanDatabase, ASchema2DatabaseKeepsEveryRowAndTakesPlannedItems) {
     EXPECT_EQ(3, version.Int(0));
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
 }
+
+TEST(PlanProgram, SetPasswordReadsStandardInputAndStoresOnlyAHash) {
+    const std::string path = ::testing::TempDir() + "plan_password_" + std::to_string(getpid()) + ".db";
+    FILE* program = popen(
+        (std::string(CALENDAR_SERVER_PROGRAM) + " --db " + path + " --set-password 2>/dev/null").c_str(),
+        "w");
+    ASSERT_NE(nullptr, program);
+    std::fputs("stage door 7\n", program);
+    ASSERT_EQ(0, pclose(program));
+    std::string error;
+    Database db;
+    ASSERT_TRUE(db.Open(path, &error)) << error;
+    Statement hash(db.handle(), "SELECT value FROM settings WHERE key = 'password_hash'");
+    ASSERT_TRUE(hash.Step());
+    EXPECT_EQ(std::string::npos, hash.Text(0).find("stage door"));
+    calendar_server::Login login;
+    std::string session;
+    EXPECT_EQ(calendar_server::Login::Result::kWrong,
+              login.Try("a", "stage door 7\n", hash.Text(0), &session));
+    EXPECT_EQ(calendar_server::Login::Result::kIn, login.Try("a", "stage door 7", hash.Text(0), &session));
+    EXPECT_TRUE(login.Valid(session));
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+}
