@@ -65,7 +65,7 @@ struct Occurrence {
     nlohmann::json action;  // name, macro, macro_action, macro_data
     std::string source;     // "database", or the calendar's file or URL
     int64_t plan = 0;       // the planned item it comes from, 0 for none
-    std::string sun;        // the planned item's sun marker ("@sunset+30m"), empty for a clock time
+    std::string sun;        // the sun marker it follows ("@sunset+30m"), empty for a clock time
     std::string closed;     // the closed days' label
     bool skipped = false;
     bool Fires() const { return closed.empty() && !skipped; }

@@ -16,9 +16,9 @@ namespace {
 constexpr uint64_t kPlanIndexDays = 31;
 
 // The occurrences a calendar gives for [from, to], as the plug-in would be answered.
-bool CalendarActions(const IcsCalendar& calendar, uint64_t from, uint64_t to, json* list) {
+bool CalendarActions(const IcsCalendar& calendar, uint64_t from, uint64_t to, json* list, bool sunMarkers) {
     std::string text = "[";
-    calendar.AppendActions(from, to, &text);
+    calendar.AppendActions(from, to, &text, sunMarkers);
     try {
         *list = json::parse(text + "]");
     } catch (const std::exception&) {
@@ -100,7 +100,8 @@ int CalendarServer::Expand(int64_t location, uint64_t from, uint64_t to, std::ve
             if (!calendar && !why->empty()) return 500;
             std::vector<Plan> plans;
             json list;
-            if (calendar && (!store.Plans(location, &plans) || !CalendarActions(*calendar, from, to, &list)))
+            if (calendar &&
+                (!store.Plans(location, &plans) || !CalendarActions(*calendar, from, to, &list, false)))
                 return *why = "cannot expand the planned items", 500;
             for (const json& a : list) {
                 const int64_t id = PlanOfSummary(a.value("name", std::string()));
@@ -132,11 +133,16 @@ int CalendarServer::Expand(int64_t location, uint64_t from, uint64_t to, std::ve
         if (!calendar) return *why = "the calendar of this location has not been read yet", 503;
         if (to > calendar->indexedTo()) source->Requested(to);
         json list;
-        if (!CalendarActions(*calendar, from, to, &list)) return *why = "cannot expand the calendar", 500;
+        if (!CalendarActions(*calendar, from, to, &list, true))
+            return *why = "cannot expand the calendar", 500;
         for (json& a : list) {
             Occurrence o;
             if (!ParseLocalTime(a.value("date", std::string()), &o.time, nullptr)) continue;
             a.erase("date");
+            if (a.contains("sun")) {
+                o.sun = a["sun"].get<std::string>();
+                a.erase("sun");
+            }
             o.action = std::move(a);
             o.source = source->source();
             found->push_back(std::move(o));

@@ -162,7 +162,11 @@ TEST_F(PlanPage, PlannedRepeatsAndSunEventsAreServedToThePluginAsThePageListsThe
     EXPECT_TRUE(items["editable"]);
     ExpectPageAgreesWithPlugin(1, "2026-12-09", "2026-12-23");
     ExpectPageAgreesWithPlugin(4, "2026-12-09", "2026-12-12");
-    EXPECT_FALSE(Call("GET", "/apiv1/plan/4/items?start=2026-12-09&end=2026-12-09")["editable"]);
+    const json facade = Call("GET", "/apiv1/plan/4/items?start=2026-12-09&end=2026-12-09");
+    EXPECT_FALSE(facade["editable"]);
+    ASSERT_EQ(2u, facade["items"].size());
+    EXPECT_EQ("@sunset+30m", facade["items"][1]["sun"]);
+    EXPECT_FALSE(facade["items"][0].contains("sun"));
     // A change is served at once; a deleted item no more.
     lights["time"] = "07:00";
     lights.erase("sun");
