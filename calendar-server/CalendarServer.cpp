@@ -125,6 +125,11 @@ bool CheckDatabase(const std::string& path, std::string* error) {
         if (version > 0 && std::find(tables.begin(), tables.end(), table) == tables.end())
             return *error = path + " is not a calendar database (it has no table " + table + ")", false;
     }
+    // The planning tables came with schema 3.
+    for (const char* table : {"closed_days", "plan_skips", "plans", "settings"}) {
+        if (version >= 3 && std::find(tables.begin(), tables.end(), table) == tables.end())
+            return *error = path + " is not a calendar database (it has no table " + table + ")", false;
+    }
     Statement check(db.handle(), "PRAGMA quick_check");
     if (!check.Step()) return *error = path + " is damaged: " + db.LastError(), false;
     if (check.Text(0) != "ok") return *error = path + " is damaged: " + check.Text(0), false;

@@ -241,6 +241,11 @@ TEST_F(PlanPage, RefusedWritesNameTheFieldAndChangeNothing) {
         const json refusal = Call("POST", "/apiv1/plan/1", body, 400);
         EXPECT_EQ(c.field, refusal.value("field", "")) << body.dump() << " " << refusal.dump();
     }
+    const json level2 = {{"name", "Foyer doors"},
+                         {"date", "2026-12-09"},
+                         {"time", "19:00"},
+                         {"macro_action", 1},
+                         {"macro", "Doors"}};
     json sunAtFoyer = kNight;
     sunAtFoyer.erase("time");
     sunAtFoyer["sun"] = {{"event", "dusk"}};
@@ -249,6 +254,11 @@ TEST_F(PlanPage, RefusedWritesNameTheFieldAndChangeNothing) {
     EXPECT_EQ("sun", Call("POST", "/apiv1/plan/2", sunAtFoyer, 400)["field"]);  // no coordinates
     EXPECT_EQ("end", Call("POST", "/apiv1/closed/1",
                           {{"start", "2026-12-10"}, {"end", "2026-12-09"}, {"label", "x"}}, 400)["field"]);
+    // Another location's item is not reached through this one.
+    const std::string other = std::to_string(Call("POST", "/apiv1/plan/2", level2, 201)["id"].get<int64_t>());
+    Call("PUT", "/apiv1/plan/1/" + other, kNight, 404);
+    Call("DELETE", "/apiv1/plan/1/" + other, json(), 404);
+    EXPECT_EQ("Foyer doors", Call("GET", "/apiv1/plan/2")["items"][0]["name"]);
     Call("POST", "/apiv1/plan/4", kNight, 409);  // planned in its calendar application
     Call("POST", "/apiv1/plan/9", kNight, 404);
     EXPECT_EQ(0u, Call("GET", "/apiv1/plan/1")["items"].size());
