@@ -9,6 +9,7 @@
 #include "CalendarServer.h"
 #include "Database.h"
 #include "PageApi.h"
+#include "support/Eventually.h"
 #include "support/FakeClock.h"
 #include "support/LoopbackServer.h"
 
@@ -283,7 +284,8 @@ TEST_F(PlanPage, BeyondLoopbackThePagesWritesNeedALoginAndThePluginsRequestsDoNo
     const std::string set = last.get_header_value("Set-Cookie");
     EXPECT_NE(std::string::npos, set.find("HttpOnly"));
     EXPECT_NE(std::string::npos, set.find("SameSite=Strict"));
-    cookie = set.substr(0, set.find(';'));
+    cookie =
+        "theme=dark; " + set.substr(0, set.find(';')) + "; calendar_session_old=x";  // as a browser sends
     Call("POST", "/apiv1/plan/1", kNight, 201);
     Call("POST", "/apiv1/logout");
     Call("POST", "/apiv1/closed/1", {{"start", "2026-12-10"}, {"label", "x"}}, 401);
@@ -405,4 +407,37 @@ TEST(PlanProgram, SetPasswordReadsStandardInputAndStoresOnlyAHash) {
     EXPECT_EQ(calendar_server::Login::Result::kIn, login.Try("a", "stage door 7", hash.Text(0), &session));
     EXPECT_TRUE(login.Valid(session));
     for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+}
+
+TEST(PlanSourceHealth, SkippedLinesAreTheLastReadsAndAFailedReadKeepsTheLastSuccess) {
+    ScopedEnv noProxy{"http_proxy", nullptr};
+    const std::string path = ::testing::TempDir() + "plan_health_" + std::to_string(getpid()) + ".ics";
+    auto write = [&](const std::string& summaries) {
+        std::string text = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//Test//EN\r\n";
+        for (char c : summaries) {
+            text += std::string("BEGIN:VEVENT\r\nUID:") + c + "\r\nSUMMARY:" + c + " @nightfall\r\n" +
+                    "DTSTART:20261201T080000\r\nEND:VEVENT\r\n";
+        }
+        std::ofstream(path, std::ios::binary) << text << "END:VCALENDAR\r\n";
+    };
+    write("A");
+    IcsSource::Options options;
+    options.pollMs = 10;
+    IcsSource source(4, path, options, [](const std::string&) {}, nullptr);
+    source.Start();
+    source.WaitFirstRead(5000);
+    const IcsSource::Health first = source.health();
+    EXPECT_NE(0u, first.lastSuccess);
+    EXPECT_EQ(1u, first.skipped.size());
+    write("BCD");
+    EXPECT_TRUE(Eventually([&] { return source.health().skipped.size() == 3; }));
+    EXPECT_EQ(0u, source.health().skipped[0].find("event \"B"));
+    std::ofstream(path, std::ios::binary) << "not a calendar at all";
+    EXPECT_TRUE(Eventually([&] { return !source.health().lastError.empty(); }));
+    const IcsSource::Health failed = source.health();
+    EXPECT_GE(failed.lastAttempt, failed.lastSuccess);
+    EXPECT_NE(0u, failed.lastSuccess);
+    EXPECT_EQ(3u, failed.skipped.size());  // what the calendar still served skipped
+    source.Stop();
+    std::remove(path.c_str());
 }
