@@ -63,6 +63,10 @@ PageApi::PageApi(CalendarServer& server, Options options) : server_(server), opt
     };
 }
 
+PageApi::~PageApi() {
+    server_.readBy_ = nullptr;
+}
+
 void PageApi::Register(httplib::Server& http) {
     using Handler = void (PageApi::*)(const httplib::Request&, httplib::Response&);
     auto bind = [this](Handler h) {

@@ -21,6 +21,9 @@ public:
         bool requireLogin = false;  // also on loopback
     };
     PageApi(CalendarServer& server, Options options);
+    ~PageApi();
+    PageApi(const PageApi&) = delete;
+    PageApi& operator=(const PageApi&) = delete;
 
     // Installs the routes; after the server's own Register (whose access rules apply to these too).
     void Register(httplib::Server& http);
