@@ -76,6 +76,10 @@ void IcsSource::Preload(const std::string& text) {
     std::string error;
     auto calendar = IcsCalendar::Parse(text, from, to, nullptr, &error, Later(), &stop_, Place());
     if (!calendar) return;
+    {
+        std::lock_guard<std::mutex> lock(health_->mutex);
+        health_->health.kept = true;
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     current_ = std::move(calendar);
     goodText_ = text;

@@ -52,6 +52,7 @@ public:
         std::string lastError;            // of the last attempt, empty when it succeeded
         std::deque<std::string> skipped;  // the last lines about events skipped or cut, oldest first
         int periodMs = 0;
+        bool kept = false;  // a copy kept from an earlier run is served
     };
     Health health() const;
 
