@@ -17,6 +17,8 @@ SOAK_TEST_SECONDS ?= 60
 PACKAGES += imagemagick
 # The real-calendar step's independent expansion.
 PACKAGES += python3-icalendar python3-recurring-ical-events
+# The plan page's login: its password hash.
+PACKAGES += libsodium-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps deps-wine32 build test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \

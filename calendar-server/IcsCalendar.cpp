@@ -829,7 +829,22 @@ void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* can
     }
 }
 
-bool IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) const {
+namespace {
+// The marker as a summary would end in it: "@sunset", "@sunrise-1h30m".
+std::string MarkerText(const SunMarker& marker) {
+    static const char* const names[] = {"sunrise", "sunset", "dawn", "dusk", "noon"};
+    std::string text = std::string("@") + names[static_cast<int>(marker.event)];
+    if (marker.offsetSeconds == 0) return text;
+    int64_t left = marker.offsetSeconds < 0 ? -marker.offsetSeconds : marker.offsetSeconds;
+    text += marker.offsetSeconds < 0 ? "-" : "+";
+    if (left >= 3600) text += std::to_string(left / 3600) + "h", left %= 3600;
+    if (left >= 60) text += std::to_string(left / 60) + "m", left %= 60;
+    if (left > 0) text += std::to_string(left) + "s";
+    return text;
+}
+}  // namespace
+
+bool IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json, bool sunMarkers) const {
     std::vector<Occurrence> found;
     if (from >= from_ && to <= wholeTo_) {
         auto lo = std::lower_bound(index_.begin(), index_.end(), from,
@@ -843,7 +858,13 @@ bool IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) c
     for (const Occurrence& o : found) {
         if (json->size() > 0 && json->back() == '}') json->push_back(',');
         json->append("{\"date\":\"").append(FormatLocalTime(o.time)).append("\"");
-        json->append(events_->list[o.event].members);
+        const Event& event = events_->list[o.event];
+        if (!sunMarkers || !event.sun) {
+            json->append(event.members);
+            continue;
+        }
+        json->append(event.members, 0, event.members.size() - 1);
+        json->append(",\"sun\":\"").append(MarkerText(event.sun->marker)).append("\"}");
     }
     return true;
 }

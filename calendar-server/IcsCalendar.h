@@ -53,9 +53,10 @@ public:
                                                  const std::atomic<bool>* cancel = nullptr) const;
 
     // Appends the actions that start in [from, to] as the elements of an answer's JSON list, comma
-    // separated, by time (events of one instant in the calendar's order). False, with nothing appended,
-    // when the window's expansion took longer than its time budget.
-    bool AppendActions(uint64_t from, uint64_t to, std::string* json) const;
+    // separated, by time (events of one instant in the calendar's order). With `sunMarkers`, an event that
+    // follows the sun also has its marker ("sun": "@sunset+30m"), for the plan page. False, with nothing
+    // appended, when the window's expansion took longer than its time budget.
+    bool AppendActions(uint64_t from, uint64_t to, std::string* json, bool sunMarkers = false) const;
 
     // The calendar's own name (X-WR-CALNAME), empty without one.
     const std::string& name() const;
