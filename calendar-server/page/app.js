@@ -146,8 +146,9 @@ async function loadStatus() {
     const src = loc.source || {};
     trouble.append(el('div', {class: 'trouble-item'},
         el('strong', null, `${loc.name}: `), loc.trouble,
-        src.age_seconds !== undefined ? el('span', {class: 'age'},
-            ` — serving a calendar ${ageText(src.age_seconds)} old`) : null,
+        el('span', {class: 'age'}, typeof src.age_seconds === 'number'
+          ? ` — serving a calendar read ${ageText(src.age_seconds)} ago`
+          : ' — no calendar read yet: nothing is served'),
         src.where ? el('span', {class: 'where'}, ` (${src.where})`) : null));
   }
   const select = $('location');
