@@ -17,6 +17,9 @@ SOAK_TEST_SECONDS ?= 60
 PACKAGES += imagemagick
 # The real-calendar step's independent expansion.
 PACKAGES += python3-icalendar python3-recurring-ical-events
+# The plan page's browser tests and benchmark: Debian's chromium driven by python3-selenium (installed without
+# their recommendations, which are large and unneeded headless).
+BROWSER_PACKAGES := chromium chromium-driver python3-selenium
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps deps-wine32 build test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
@@ -29,6 +32,13 @@ deps:
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+	@missing=""; for p in $(BROWSER_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	command -v npm >/dev/null 2>&1 || missing="$$missing nodejs npm"; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq \
+	    --no-install-recommends $$missing; \
 	fi
 
 # build/<preset>: configure once, then build incrementally; tests run in parallel.

@@ -274,6 +274,7 @@ function eventOf(item, index) {
   };
 }
 
+let weekFetched = false;
 let weekDrawn = false;
 function showWeek() {
   const narrow = window.innerWidth < 700;
@@ -299,12 +300,16 @@ function showWeek() {
       events: (info, success, failure) => {
         const start = info.startStr.slice(0, 10);
         const end = addDays(info.endStr.slice(0, 10), -1);
-        loadItems(start, end).then((items) => success(items.map(eventOf)), failure);
+        loadItems(start, end).then((items) => {
+          weekFetched = true;
+          success(items.map(eventOf));
+        }, failure);
       },
+      // The first week with its actions, once painted: the figure the page's benchmark reads.
       eventsSet: () => {
-        if (!weekDrawn) {
+        if (weekFetched && !weekDrawn) {
           weekDrawn = true;
-          performance.mark('week-drawn');
+          requestAnimationFrame(() => performance.mark('week-drawn'));
         }
       },
       eventClick: (info) => {

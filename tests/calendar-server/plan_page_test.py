@@ -63,10 +63,11 @@ def open_form(b):
 
 class Server:
     """One calendar-server: location 1 in its database, 2 from an iCalendar file with a sun event, 3 from a
-    URL that fails."""
+    URL that fails; or only the locations of `data`, a data document."""
 
-    def __init__(self, folder, *extra):
-        data = {
+    def __init__(self, folder, *extra, data=None):
+        sources = data is None
+        data = data or {
             'locations': [{'location_id': 1, 'name': 'Main hall', 'comment': ''}],
             'variables': [
                 {'variable_id': 1, 'location_id': 1, 'name': 'Mode', 'var_type': 4, 'var_data': 'Day,Night'},
@@ -78,14 +79,14 @@ class Server:
                  'macro_action': 1, 'macro_data': ''}]}
         with open(os.path.join(folder, 'data.json'), 'w') as f:
             json.dump(data, f)
-        with open(os.path.join(folder, 'facade.ics'), 'w', newline='') as f:
-            f.write(SUN_CALENDAR)
-        # A port that was free a moment ago and is closed now: the URL source's reads fail.
-        dead = self._free_port()
         args = [SERVER, '--port', '0', '--db', os.path.join(folder, 'plan.db'),
-                '--data', os.path.join(folder, 'data.json'),
-                '--ics', '2=' + os.path.join(folder, 'facade.ics'), '--geo', '2=35.68,139.69',
-                '--ics', '3=http://127.0.0.1:%d/lobby.ics' % dead, *extra]
+                '--data', os.path.join(folder, 'data.json'), *extra]
+        if sources:
+            with open(os.path.join(folder, 'facade.ics'), 'w', newline='') as f:
+                f.write(SUN_CALENDAR)
+            # A port that was free a moment ago and is closed now: the URL source's reads fail.
+            args += ['--ics', '2=' + os.path.join(folder, 'facade.ics'), '--geo', '2=35.68,139.69',
+                     '--ics', '3=http://127.0.0.1:%d/lobby.ics' % self._free_port()]
         env = dict(os.environ, TZ=SERVER_ZONE)
         self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=open(
             os.path.join(folder, 'server.log'), 'w'), env=env)
