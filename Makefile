@@ -17,6 +17,8 @@ SOAK_TEST_SECONDS ?= 60
 PACKAGES += imagemagick
 # The real-calendar step's independent expansion.
 PACKAGES += python3-icalendar python3-recurring-ical-events
+# The plan page's login: its password hash.
+PACKAGES += libsodium-dev
 # The plan page's browser tests and benchmark: Debian's chromium driven by python3-selenium (installed without
 # their recommendations, which are large and unneeded headless).
 BROWSER_PACKAGES := chromium chromium-driver python3-selenium

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "PageAssets.h"
+#include "PlanStore.h"
 #include "platform/Clock.h"
 
 using nlohmann::json;
@@ -23,7 +24,7 @@ using nlohmann::json;
 namespace calendar_server {
 namespace {
 
-constexpr int64_t kSchemaVersion = 2;
+constexpr int64_t kSchemaVersion = 3;
 
 bool IsInteger(const json& v) {
     return v.is_number_integer();
@@ -413,14 +414,16 @@ bool CalendarServer::CreateSchema(std::string* error) {
         found = version.Int(0);
     }
     if (found == kSchemaVersion) return true;
-    if (found == 1) return MigrateToPlaces(error);
+    if (found == 1 && !MigrateToPlaces(error)) return false;
+    if (found == 1 || found == 2) return MigrateToPlans(error);
     if (found != 0) {
         return *error = "the database has schema " + std::to_string(found) + ", this server knows " +
                         std::to_string(kSchemaVersion),
                false;
     }
     Transaction tx(db_);
-    const bool created = tx.ok() && db_.Exec(R"(
+    const bool created = tx.ok() &&
+                         db_.Exec(R"(
         CREATE TABLE locations(location_id INTEGER NOT NULL UNIQUE, name TEXT NOT NULL, comment TEXT NOT NULL,
                                from_calendar INTEGER NOT NULL DEFAULT 0, latitude REAL, longitude REAL);
         CREATE TABLE variables(variable_id INTEGER NOT NULL UNIQUE, location_id INTEGER NOT NULL,
@@ -429,8 +432,9 @@ bool CalendarServer::CreateSchema(std::string* error) {
                              macro TEXT NOT NULL, macro_action INTEGER NOT NULL, macro_data TEXT NOT NULL);
         CREATE INDEX actions_by_time ON actions(location_id, time);
         CREATE TABLE calendar_copies(location_id INTEGER PRIMARY KEY, source TEXT NOT NULL, body BLOB NOT NULL);
-        PRAGMA user_version = 2;)",
-                                             error);
+        PRAGMA user_version = 3;)",
+                                  error) &&
+                         CreatePlanTables(db_, error);
     return created && tx.Commit(error);
 }
 
@@ -442,6 +446,13 @@ bool CalendarServer::MigrateToPlaces(std::string* error) {
                "ALTER TABLE locations ADD COLUMN latitude REAL; "
                "ALTER TABLE locations ADD COLUMN longitude REAL; PRAGMA user_version = 2;",
                error) &&
+           tx.Commit(error);
+}
+
+// Schema 2 had no planning: every row stays, the planning tables start empty.
+bool CalendarServer::MigrateToPlans(std::string* error) {
+    Transaction tx(db_);
+    return tx.ok() && CreatePlanTables(db_, error) && db_.Exec("PRAGMA user_version = 3;", error) &&
            tx.Commit(error);
 }
 
@@ -775,29 +786,34 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
     }
     const std::string tooLarge =
         "the answer would exceed " + std::to_string(kMaxAnswerBytes >> 20) + " MiB; ask a shorter window";
-    json list = json::array();
-    size_t size = 0;
+    if (readBy_) readBy_(location, req.remote_addr);
+    bool direct = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!KnownLocation(location)) return Error(res, 404, "no such location");
-        if (!sources_.count(location)) {
-            Statement select(db_.handle(),
-                             "SELECT name, macro, time, macro_action, macro_data FROM actions "
-                             "WHERE location_id = ? AND time BETWEEN ? AND ? ORDER BY time, rowid");
-            select.Bind(location).Bind(static_cast<int64_t>(from)).Bind(static_cast<int64_t>(to));
-            while (select.Step()) {
-                list.push_back(json{{"name", select.Text(0)},
-                                    {"macro", select.Text(1)},
-                                    {"date", FormatLocalTime(static_cast<uint64_t>(select.Int(2)))},
-                                    {"macro_action", select.Int(3)},
-                                    {"macro_data", select.Text(4)}});
-                // The members' text and their names and punctuation.
-                for (int i : {0, 1, 4}) size += select.Text(i).size() + 32;
-                if (size > kMaxAnswerBytes) return Error(res, 400, tooLarge);
-            }
-            if (!select.Done()) return Error(res, 500, "cannot read the database: " + db_.LastError());
-            return Reply(res, 200, json{{"calendaractions", list}});
+        // A calendar's answer is written straight from its occurrences unless closed days take some out.
+        direct = sources_.count(location) && !ClosedWithin(location, from, to);
+    }
+    if (!direct) {
+        std::vector<Occurrence> found;
+        std::string why;
+        if (const int status = Expand(location, from, to, &found, &why)) return Error(res, status, why);
+        json list = json::array();
+        size_t size = 0;
+        for (Occurrence& o : found) {
+            if (!o.Fires()) continue;
+            // The members' text and their names and punctuation.
+            for (const char* key : {"name", "macro", "macro_data"})
+                size += o.action[key].get<std::string>().size() + 32;
+            if (size > kMaxAnswerBytes) return Error(res, 400, tooLarge);
+            json action{{"name", o.action["name"]},
+                        {"macro", o.action["macro"]},
+                        {"date", FormatLocalTime(o.time)},
+                        {"macro_action", o.action["macro_action"]},
+                        {"macro_data", o.action["macro_data"]}};
+            list.push_back(std::move(action));
         }
+        return Reply(res, 200, json{{"calendaractions", list}});
     }
     // A calendar's occurrences are worked out without holding the database.
     IcsSource& source = *sources_.at(location);

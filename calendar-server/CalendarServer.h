@@ -58,6 +58,21 @@ constexpr size_t kMaxAnswerBytes = 16u << 20;
 // The largest request body (a variable is a few hundred bytes).
 constexpr size_t kMaxBodyBytes = 1u << 20;
 
+// One action of a location's window as the plug-in is answered, and as the page shows it: an occurrence on
+// a closed day or a skipped one is marked, and the plug-in is not given it.
+struct Occurrence {
+    uint64_t time = 0;
+    nlohmann::json action;  // name, macro, macro_action, macro_data
+    std::string source;     // "database", or the calendar's file or URL
+    int64_t plan = 0;       // the planned item it comes from, 0 for none
+    std::string sun;        // the planned item's sun marker ("@sunset+30m"), empty for a clock time
+    std::string closed;     // the closed days' label
+    bool skipped = false;
+    bool Fires() const { return closed.empty() && !skipped; }
+};
+
+class PageApi;
+
 class CalendarServer {
 public:
     // Starts on an empty database in memory.
@@ -97,7 +112,14 @@ public:
     // The current data document, as it would be written back.
     nlohmann::json Document();
 
+    // Location `location`'s actions in [from, to] by time, those that will not fire included (marked):
+    // the one expansion behind the plug-in's answers and the page's. 0, or the status refusing it with why.
+    int Expand(int64_t location, uint64_t from, uint64_t to, std::vector<Occurrence>* found,
+               std::string* why);
+
 private:
+    friend class PageApi;
+
     void GetLocations(const httplib::Request& req, httplib::Response& res);
     void GetVariables(const httplib::Request& req, httplib::Response& res);
     void CreateVariable(const httplib::Request& req, httplib::Response& res);
@@ -117,6 +139,15 @@ private:
     void Note(const std::string& line);
     void CalendarRead(int64_t location, const std::string& source, const std::string& text,
                       const IcsCalendar& calendar);
+    bool MigrateToPlans(std::string* error);
+    // The planned items of a location as one calendar, expanded by the calendar reader (mutex_ held).
+    std::shared_ptr<const IcsCalendar> PlanCalendar(int64_t location, std::string* why);
+    // A planned item changed: its location's calendar is built anew (mutex_ held).
+    void PlansChanged(int64_t location) { planCalendars_.erase(location); }
+    // Whether a closed day of the location falls in [from, to] (mutex_ held).
+    bool ClosedWithin(int64_t location, uint64_t from, uint64_t to);
+    // The client that read a location's actions, for the status (set by the page's part).
+    std::function<void(int64_t location, const std::string& address)> readBy_;
 
     std::mutex mutex_;  // the database connection and the document
     Database db_;
@@ -126,6 +157,7 @@ private:
     std::function<void(const std::string&)> notes_;
     Access access_;
     std::map<int64_t, std::unique_ptr<IcsSource>> sources_;  // fixed once serving
+    std::map<int64_t, std::shared_ptr<const IcsCalendar>> planCalendars_;
 };
 
 }  // namespace calendar_server

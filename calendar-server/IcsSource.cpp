@@ -37,6 +37,8 @@ int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 // Requests may widen the window kept ready this far ahead of today.
 constexpr uint64_t kMostDaysAhead = 100;
+// Lines about skipped or cut events kept for the operator's page.
+constexpr size_t kKeptSkipped = 10;
 
 }  // namespace
 
@@ -45,7 +47,20 @@ IcsSource::IcsSource(int64_t location, std::string source, Options options, Note
       source_(std::move(source)),
       options_(options),
       note_(std::move(note)),
-      read_(std::move(read)) {}
+      read_(std::move(read)) {
+    health_->health.periodMs = options_.rereadMs;
+}
+
+void IcsSource::HealthState::Skipped(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex);
+    health.skipped.push_back(line);
+    while (health.skipped.size() > kKeptSkipped) health.skipped.pop_front();
+}
+
+IcsSource::Health IcsSource::health() const {
+    std::lock_guard<std::mutex> lock(health_->mutex);
+    return health_->health;
+}
 
 IcsSource::~IcsSource() {
     Stop();
@@ -189,22 +204,39 @@ bool IcsSource::Fetch(std::string* text, std::string* error) {
 
 void IcsSource::Attempt() {
     std::string text, error;
+    const uint64_t attempt = platform::LocalInstantNow();
     const bool fetched = Fetch(&text, &error);
+    // The outcome of this attempt, for the operator; an empty error is a success.
+    auto outcome = [&](const std::string& failure) {
+        std::lock_guard<std::mutex> lock(health_->mutex);
+        health_->health.lastAttempt = attempt;
+        health_->health.lastError = failure;
+        if (failure.empty()) health_->health.lastSuccess = attempt;
+    };
     std::string kept;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (fetched && current_ && text == goodText_) return;  // nothing new
+        if (fetched && current_ && text == goodText_) return outcome("");  // nothing new
         kept = current_ ? "; keeping the calendar read before" : "; no calendar to serve yet";
     }
     const std::string where = "location " + std::to_string(location_) + ": " + source_ + ": ";
-    if (!fetched) return note_(where + error + kept);
+    if (!fetched) return outcome(error), note_(where + error + kept);
     uint64_t from = 0, to = 0;
     IndexWindow(&from, &to);
     std::vector<std::string> notes;
     auto calendar = IcsCalendar::Parse(text, from, to, &notes, &error, Later(), &stop_, Place());
     if (stop_) return;  // expansion ended early: the calendar is not whole
-    for (const std::string& n : notes) note_(where + n);
-    if (!calendar) return note_(where + error + kept);
+    if (calendar) {
+        // The skipped events of the last whole read, not of the reads before it.
+        std::lock_guard<std::mutex> lock(health_->mutex);
+        health_->health.skipped.clear();
+    }
+    for (const std::string& n : notes) {
+        health_->Skipped(n);
+        note_(where + n);
+    }
+    if (!calendar) return outcome(error), note_(where + error + kept);
+    outcome("");
     note_(where + "read " + std::to_string(calendar->eventCount()) + " events");
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -217,7 +249,9 @@ void IcsSource::Attempt() {
 IcsCalendar::Note IcsSource::Later() const {
     const std::string where = "location " + std::to_string(location_) + ": " + source_ + ": ";
     Note note = note_;
-    return [note, where](const std::string& line) {
+    std::shared_ptr<HealthState> health = health_;
+    return [note, where, health](const std::string& line) {
+        health->Skipped(line);
         if (note) note(where + line);
     };
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -44,6 +45,16 @@ public:
     void WaitFirstRead(int ms);
     void Stop();
 
+    // How the reads have gone, for the operator: local instants, 0 for never.
+    struct Health {
+        uint64_t lastSuccess = 0;
+        uint64_t lastAttempt = 0;
+        std::string lastError;            // of the last attempt, empty when it succeeded
+        std::deque<std::string> skipped;  // the last lines about events skipped or cut, oldest first
+        int periodMs = 0;
+    };
+    Health health() const;
+
     std::shared_ptr<const IcsCalendar> Current() const;
     // A request reached up to `to` beyond the occurrences kept ready: they are made ready that far on
     // the next look at the source (up to a limit).
@@ -61,6 +72,11 @@ private:
     IcsCalendar::Note Later() const;
     const Coordinates* Place() const { return options_.place ? &*options_.place : nullptr; }
     void IndexWindow(uint64_t* from, uint64_t* to) const;
+    struct HealthState {
+        std::mutex mutex;
+        Health health;
+        void Skipped(const std::string& line);
+    };
 
     const int64_t location_;
     const std::string source_;
@@ -77,6 +93,8 @@ private:
     std::atomic<bool> stop_{false};
     std::string stamp_;
     std::thread thread_;
+    // Shared with the notes of later expansions, which may outlive a read.
+    std::shared_ptr<HealthState> health_ = std::make_shared<HealthState>();
 };
 
 }  // namespace calendar_server

@@ -3,6 +3,8 @@
 //
 //   calendar-server [--data FILE] [--db FILE] [--ics N=SOURCE]... [--geo N=LAT,LON]... [--ics-minutes N]
 //                   [--port N] [--bind ADDRESS] [--allow-from CIDR]... [--allow-host NAME]... [--persist]
+//                   [--require-login]
+//   calendar-server --db FILE --set-password     (reads the password from standard input)
 //
 // --geo gives a calendar's location coordinates (decimal degrees) for its events that follow the sun.
 // --port 0 picks a free port. The address served is printed on stdout ("http://ADDRESS:PORT"), one log line
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "CalendarServer.h"
+#include "PageApi.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -45,7 +48,8 @@ int Usage(const char* message) {
         << "calendar-server: " << message << "\n"
         << "usage: calendar-server [--data FILE] [--db FILE] [--ics N=SOURCE]... [--geo N=LAT,LON]...\n"
         << "                       [--ics-minutes N] [--port N] [--bind ADDRESS] [--allow-from CIDR]...\n"
-        << "                       [--allow-host NAME]... [--persist]\n";
+        << "                       [--allow-host NAME]... [--persist] [--require-login]\n"
+        << "       calendar-server --db FILE --set-password   (the password on standard input)\n";
     return 2;
 }
 
@@ -72,6 +76,8 @@ int main(int argc, char** argv) {
     long minutes = 5;
     calendar_server::Access access;
     std::map<int64_t, calendar_server::Coordinates> places;
+    bool setPassword = false;
+    calendar_server::PageApi::Options pageOptions;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -118,11 +124,17 @@ int main(int argc, char** argv) {
             access.hosts.push_back(name);
         } else if (arg == "--persist") {
             persist = true;
+        } else if (arg == "--set-password") {
+            setPassword = true;
+        } else if (arg == "--require-login") {
+            pageOptions.requireLogin = true;
         } else {
             return Usage(("unknown option " + arg).c_str());
         }
     }
     if (persist && dataPath.empty()) return Usage("--persist needs --data");
+    if (setPassword && dbPath.empty())
+        return Usage("--set-password needs --db (a password in memory ends with it)");
     for (const auto& p : places) {
         if (std::none_of(calendars.begin(), calendars.end(),
                          [&](const auto& c) { return c.first == p.first; }))
@@ -151,6 +163,18 @@ int main(int argc, char** argv) {
     if (!dbPath.empty() && !calendar.OpenDatabase(dbPath, &error)) {
         std::cerr << "calendar-server: " << error << "\n";
         return 1;
+    }
+    if (setPassword) {
+        // One line; its line end is not part of the password.
+        std::string password;
+        std::getline(std::cin, password);
+        if (!password.empty() && password.back() == '\r') password.pop_back();
+        if (!calendar_server::PageApi::SetPassword(calendar, password, &error)) {
+            std::cerr << "calendar-server: " << error << "\n";
+            return 1;
+        }
+        std::cerr << "calendar-server: the password of the plan page is set in " << dbPath << "\n";
+        return 0;
     }
     const uint64_t start = platform::LocalInstantNow();
     bool loaded = true;
@@ -186,6 +210,8 @@ int main(int argc, char** argv) {
     calendar_server::HttpServer server;
     calendar.SetAccess(access);
     calendar.Register(server, &std::cerr);
+    calendar_server::PageApi page(calendar, pageOptions);
+    page.Register(server);
     int bound = 0;
     if (port == 0) {
         bound = server.bind_to_any_port(bindAddress);

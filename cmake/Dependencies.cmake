@@ -13,6 +13,8 @@ pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 if(ZRK_BUILD_TOOLS OR ZRK_BUILD_FUZZ)
   pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
   pkg_check_modules(LIBICAL REQUIRED IMPORTED_TARGET libical)
+  # The plan page's password hash.
+  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
   # The sun's rise, set and transit for events that follow the sun (the package has no pkg-config file).
   find_path(NOVA_INCLUDE_DIR libnova/solar.h REQUIRED)
   find_library(NOVA_LIBRARY nova REQUIRED)
