@@ -625,16 +625,23 @@ async function logout() {
 
 // --- start ---
 
+function chooseLocation(id) {
+  const found = state.status && state.status.locations.find((l) => String(l.location_id) === String(id));
+  if (!found || (state.location && found.location_id === state.location.location_id)) return;
+  state.location = found;
+  $('location').value = String(found.location_id);
+  if (state.calendar) {
+    state.calendar.destroy();
+    state.calendar = null;
+  }
+  refresh();
+}
+
 async function start() {
   document.querySelectorAll('.tabs button').forEach((b) => b.addEventListener('click', () => setView(b.dataset.view)));
-  $('location').addEventListener('change', () => {
-    state.location = state.status.locations.find((l) => String(l.location_id) === $('location').value);
-    if (state.calendar) {
-      state.calendar.destroy();
-      state.calendar = null;
-    }
-    refresh();
-  });
+  $('location').addEventListener('change', () => chooseLocation($('location').value));
+  // The address names the location: a link or the browser's back button switch to it.
+  window.addEventListener('hashchange', () => chooseLocation(window.location.hash.slice(1)));
   $('plan-new').addEventListener('click', () => openForm(null));
   $('plan-form').addEventListener('submit', submitForm);
   $('plan-form').addEventListener('change', updateForm);
