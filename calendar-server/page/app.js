@@ -146,10 +146,7 @@ async function loadStatus() {
     const src = loc.source || {};
     trouble.append(el('div', {class: 'trouble-item'},
         el('strong', null, `${loc.name}: `), loc.trouble,
-        el('span', {class: 'age'}, typeof src.age_seconds === 'number'
-          ? ` — serving a calendar read ${ageText(src.age_seconds)} ago`
-          : ' — no calendar read yet: nothing is served'),
-        src.where ? el('span', {class: 'where'}, ` (${src.where})`) : null));
+        src.where && src.where !== loc.name ? el('span', {class: 'where'}, ` (${src.where})`) : null));
   }
   const select = $('location');
   const chosen = state.location ? state.location.location_id : Number(location.hash.slice(1)) || null;
@@ -411,6 +408,8 @@ function updateForm() {
   $('row-sun').hidden = !sun;
   const repeat = $('f-repeat').value;
   $('row-weekly').hidden = repeat !== 'weekly';
+  $('row-interval').hidden = repeat !== 'weekly' && repeat !== 'daily';
+  $('interval-unit').textContent = repeat === 'daily' ? 'days' : 'weeks';
   $('row-end').hidden = !repeat;
   $('row-until').hidden = $('f-end').value !== 'until';
   $('row-count').hidden = $('f-end').value !== 'count';
@@ -474,8 +473,8 @@ function formItem() {
     item.repeat = {every, interval: 1, days: null, until: null, count: null};
     if (every === 'weekly') {
       item.repeat.days = [...document.querySelectorAll('.days input:checked')].map((c) => c.value);
-      item.repeat.interval = Number($('f-interval').value);
     }
+    if (every === 'weekly' || every === 'daily') item.repeat.interval = Number($('f-interval').value);
     if ($('f-end').value === 'until') item.repeat.until = $('f-until').value;
     if ($('f-end').value === 'count') item.repeat.count = Number($('f-count').value);
   } else {

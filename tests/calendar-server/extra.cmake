@@ -15,6 +15,6 @@ foreach(page_test PlanPageTest.test_today_in_server_zone PlanPageTest.test_repea
         LoginTest.test_write_refused_without_login_beyond_loopback)
   add_test(NAME plan_page.${page_test}
     COMMAND ${ZRK_SYSTEM_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/plan_page_test.py ${page_test})
-  set_tests_properties(plan_page.${page_test} PROPERTIES TIMEOUT 120 ENVIRONMENT
+  set_tests_properties(plan_page.${page_test} PROPERTIES TIMEOUT 180 ENVIRONMENT
     "CALENDAR_SERVER=$<TARGET_FILE:calendar-server>;PAGE_SHOTS=${PROJECT_BINARY_DIR}/page-shots")
 endforeach()
