@@ -38,11 +38,16 @@ def main():
     try:
         browser.driver.execute_cdp_cmd('Network.setCacheDisabled', {'cacheDisabled': True})
         figures = []
+        items = []  # when the week's items had arrived
         for _ in range(LOADS):
+            # A fresh document each time: the same address again would only move within the page.
+            browser.driver.get('about:blank')
             browser.open(server, view='week')
             mark = browser.wait(lambda d: d.execute_script(
                 "const m = performance.getEntriesByName('week-drawn'); return m.length ? m[0].startTime : 0;"),
                 'the week drawn')
+            items.append(browser.driver.execute_script(
+                "return performance.getEntriesByName('week-items')[0].startTime;"))
             drawn = len(browser.driver.find_elements(page.By.CSS_SELECTOR, '#week .fc-event'))
             if not drawn:
                 raise RuntimeError('the week was drawn without its actions')
@@ -53,7 +58,8 @@ def main():
         shutil.rmtree(folder, ignore_errors=True)
     median = statistics.median(figures)
     print('plan page first load, %d actions in the week: week drawn after %.0f ms (median of %d loads: %s; '
-          'goal under %d ms)' % (ACTIONS, median, LOADS, ', '.join('%.0f' % f for f in figures), GOAL_MS))
+          'goal under %d ms); the items had arrived after %.0f ms' % (
+              ACTIONS, median, LOADS, ', '.join('%.0f' % f for f in figures), GOAL_MS, statistics.median(items)))
 
 
 if __name__ == '__main__':

@@ -287,7 +287,8 @@ function showWeek() {
       nowIndicator: true,
       allDaySlot: false,
       height: narrow ? 'auto' : 640,
-      scrollTime: '07:00:00',
+      // Opens at the hour before the server's now, where the next actions are.
+      scrollTime: `${String(Math.max(0, Number(wallText(serverNowMs()).slice(11, 13)) - 1)).padStart(2, '0')}:00:00`,
       defaultTimedEventDuration: '00:20:00',
       eventMaxStack: 3,
       slotLabelFormat: {hour: '2-digit', minute: '2-digit', hour12: false},
@@ -298,6 +299,7 @@ function showWeek() {
         const start = info.startStr.slice(0, 10);
         const end = addDays(info.endStr.slice(0, 10), -1);
         loadItems(start, end).then((items) => {
+          if (!weekFetched) performance.mark('week-items');
           weekFetched = true;
           success(items.map(eventOf));
         }, failure);
