@@ -315,6 +315,20 @@ function showWeek() {
         const item = info.event.extendedProps.item;
         if (state.editable && item.plan_id !== undefined && item.plan_id !== null) editPlanned(item.plan_id);
       },
+      // A planned item in the grid is reached and opened by keyboard too.
+      eventDidMount: (info) => {
+        const item = info.event.extendedProps.item;
+        if (!state.editable || item.plan_id === undefined || item.plan_id === null) return;
+        info.el.tabIndex = 0;
+        info.el.setAttribute('role', 'button');
+        info.el.setAttribute('aria-label', `Edit ${item.name} at ${timeOf(item.date)} on ${dateOf(item.date)}`);
+        info.el.addEventListener('keydown', (ev) => {
+          if (ev.key === 'Enter' || ev.key === ' ') {
+            ev.preventDefault();
+            editPlanned(item.plan_id);
+          }
+        });
+      },
     });
     state.calendar.render();
   } else {
