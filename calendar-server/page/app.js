@@ -609,7 +609,10 @@ async function submitClosed(ev) {
 
 function openLogin(why) {
   clearErrors($('login-form'));
-  $('login-why').textContent = why || 'Changes need a login.';
+  const login = (state.status && state.status.login) || {};
+  $('login-why').textContent = (why || 'Changes need a login.') + (login.password_set === false
+    ? ' No password is set yet: the server\'s operator sets one with calendar-server --db FILE --set-password.'
+    : '');
   $('login-password').value = '';
   if (!$('login-dialog').open) $('login-dialog').showModal();
   $('login-password').focus();

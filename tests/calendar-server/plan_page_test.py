@@ -330,29 +330,46 @@ class PlanPageTest(unittest.TestCase):
 
 
 class LoginTest(unittest.TestCase):
-    def test_write_refused_without_login_beyond_loopback(self):
+    def test_write_needs_login_beyond_loopback(self):
         folder = tempfile.mkdtemp(prefix='plan-page-login-')
         self.addCleanup(shutil.rmtree, folder, True)
+        subprocess.run([SERVER, '--db', os.path.join(folder, 'plan.db'), '--set-password'],
+                       input=b'stage door\n', check=True, timeout=WAIT_S, env=dict(os.environ, TZ=SERVER_ZONE))
         server = Server(folder, '--bind', '0.0.0.0', '--allow-from', '127.0.0.1')
         self.addCleanup(server.stop)
         _, before = server.request('GET', '/apiv1/plan/1')
+        status, _ = server.request('POST', '/apiv1/plan/1', {
+            'name': 'Unlogged', 'date': day(0), 'time': '10:00', 'macro_action': 1, 'macro': 'Doors',
+            'macro_data': ''})
+        self.assertEqual(status, 401)
         b = Browser()
         self.addCleanup(b.quit)
         b.open(server)
         b.wait(lambda d: d.find_element(By.ID, 'login-open').is_displayed(), 'the login button')
         open_form(b)
-        b.find('f-name').send_keys('Unlogged')
+        b.find('f-name').send_keys('Logged')
         b.set_value('f-time', '10:00')
         b.find('f-task').send_keys('Doors')
         b.find('plan-save').click()
         b.wait(lambda d: d.find_element(By.ID, 'login-dialog').get_attribute('open') is not None, 'the login')
-        b.shot('login-light')
-        status, _ = server.request('POST', '/apiv1/plan/1', {
-            'name': 'Unlogged', 'date': day(0), 'time': '10:00', 'macro_action': 1, 'macro': 'Doors',
-            'macro_data': ''})
-        self.assertEqual(status, 401)
         _, after = server.request('GET', '/apiv1/plan/1')
         self.assertEqual(before, after)
+        b.shot('login-light')
+
+        # A wrong password is refused beside the field; the right one lets the same form save.
+        b.find('login-password').send_keys('stage')
+        b.find('login-submit').click()
+        b.wait(lambda d: d.find_element(By.ID, 'err-password').text, 'the wrong password refused')
+        b.find('login-password').clear()
+        b.find('login-password').send_keys('stage door')
+        b.find('login-submit').click()
+        b.wait(lambda d: d.find_element(By.ID, 'logout').is_displayed(), 'the log-out button')
+        b.find('plan-save').click()
+        b.wait_text('agenda', 'Logged')
+        self.assertIn('Logged', [a['name'] for a in server.actions(1, day(0))])
+
+        b.find('logout').click()
+        b.wait(lambda d: d.find_element(By.ID, 'login-open').is_displayed(), 'the login button again')
 
 
 if __name__ == '__main__':
