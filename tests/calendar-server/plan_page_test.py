@@ -308,6 +308,10 @@ class PlanPageTest(unittest.TestCase):
         width = b.driver.execute_script('return document.documentElement.scrollWidth')
         self.assertLessEqual(width, 390)
         b.shot('today-phone-trouble')
+        b.driver.find_element(By.CSS_SELECTOR, '.tabs [data-view="week"]').click()
+        b.wait(lambda d: d.find_elements(By.CSS_SELECTOR, '#week .fc-list-event'), 'the week as a list')
+        self.assertLessEqual(b.driver.execute_script('return document.documentElement.scrollWidth'), 390)
+        b.shot('week-phone')
 
     def test_refused_field_shown_beside_it(self):
         _, before = self.server.request('GET', '/apiv1/plan/1')
