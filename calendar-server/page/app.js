@@ -271,6 +271,42 @@ function eventOf(item, index) {
   };
 }
 
+// A busy half hour of the grid (a show's cue list) is one entry naming how many actions it holds: the grid
+// stays readable and quick to draw, and the entry opens the list of that day, where each action is shown.
+const GROUP_ABOVE = 3;
+function weekEvents(items) {
+  const slots = new Map();
+  for (const item of items) {
+    const key = item.date.slice(0, 14) + (Number(item.date.slice(14, 16)) < 30 ? '00' : '30');
+    if (!slots.has(key)) slots.set(key, []);
+    slots.get(key).push(item);
+  }
+  const events = [];
+  for (const [key, group] of slots) {
+    if (group.length <= GROUP_ABOVE) {
+      for (const item of group) events.push(eventOf(item, events.length));
+      continue;
+    }
+    const names = group.slice(0, 3).map((i) => i.name).join(', ');
+    events.push({
+      id: String(events.length),
+      title: `${group.length} actions: ${names}, …`,
+      start: `${key}:00`,
+      end: wallText(wallMs(`${key}:00`) + 1800000),
+      allDay: false,
+      classNames: ['group'],
+      extendedProps: {group: dateOf(key)},
+    });
+  }
+  return events;
+}
+
+function openDayList(date) {
+  $('list-start').value = date;
+  $('list-end').value = date;
+  setView('list');
+}
+
 let weekFetched = false;
 let weekDrawn = false;
 function showWeek() {
@@ -301,7 +337,7 @@ function showWeek() {
         loadItems(start, end).then((items) => {
           if (!weekFetched) performance.mark('week-items');
           weekFetched = true;
-          success(items.map(eventOf));
+          success(weekEvents(items));
         }, failure);
       },
       // The first week with its actions, once painted: the figure the page's benchmark reads.
@@ -312,12 +348,25 @@ function showWeek() {
         }
       },
       eventClick: (info) => {
+        if (info.event.extendedProps.group) return openDayList(info.event.extendedProps.group);
         const item = info.event.extendedProps.item;
         if (state.editable && item.plan_id !== undefined && item.plan_id !== null) editPlanned(item.plan_id);
       },
       // A planned item in the grid is reached and opened by keyboard too.
       eventDidMount: (info) => {
-        const item = info.event.extendedProps.item;
+        const {item, group} = info.event.extendedProps;
+        if (group) {
+          info.el.tabIndex = 0;
+          info.el.setAttribute('role', 'button');
+          info.el.setAttribute('aria-label', `${info.event.title} Show the list of ${group}`);
+          info.el.addEventListener('keydown', (ev) => {
+            if (ev.key === 'Enter' || ev.key === ' ') {
+              ev.preventDefault();
+              openDayList(group);
+            }
+          });
+          return;
+        }
         if (!state.editable || item.plan_id === undefined || item.plan_id === null) return;
         info.el.tabIndex = 0;
         info.el.setAttribute('role', 'button');

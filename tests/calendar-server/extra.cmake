@@ -11,6 +11,7 @@ target_compile_definitions(${name} PRIVATE PYTHON3="${ZRK_SYSTEM_PYTHON3}"
 # one test a process (each against its own server); the screenshots go to build/<preset>/page-shots.
 foreach(page_test PlanPageTest.test_today_in_server_zone PlanPageTest.test_repeat_added_through_form_reaches_plugin
         PlanPageTest.test_closed_day_missing_for_plugin_and_struck_on_page
+        PlanPageTest.test_busy_half_hour_is_one_entry_opening_its_day
         PlanPageTest.test_failing_url_source_red_and_health_503 PlanPageTest.test_refused_field_shown_beside_it
         LoginTest.test_write_needs_login_beyond_loopback)
   add_test(NAME plan_page.${page_test}

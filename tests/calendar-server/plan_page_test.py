@@ -77,7 +77,11 @@ class Server:
                 {'location_id': 1, 'name': 'Doors', 'macro': 'Doors', 'date': day(0) + 'T23:40:00',
                  'macro_action': 1, 'macro_data': ''},
                 {'location_id': 1, 'name': 'Doors', 'macro': 'Doors', 'date': day(1) + 'T10:00:00',
-                 'macro_action': 1, 'macro_data': ''}]}
+                 'macro_action': 1, 'macro_data': ''}] + [
+                # A busy half hour: a cue list.
+                {'location_id': 1, 'name': 'Cue %d' % n, 'macro': 'Cue %d' % n,
+                 'date': '%sT12:%02d:00' % (day(2), 5 * n), 'macro_action': 1, 'macro_data': ''}
+                for n in range(1, 5)]}
         with open(os.path.join(folder, 'data.json'), 'w') as f:
             json.dump(data, f)
         args = [SERVER, '--port', '0', '--db', os.path.join(folder, 'plan.db'),
@@ -266,6 +270,19 @@ class PlanPageTest(unittest.TestCase):
         b.driver.find_element(By.CSS_SELECTOR, '.tabs [data-view="week"]').click()
         b.wait(lambda d: d.find_elements(By.CSS_SELECTOR, '#week .fc-event'), 'the week grid')
         b.shot('week-light')
+
+    def test_busy_half_hour_is_one_entry_opening_its_day(self):
+        b = self.browser()
+        b.open(self.server, view='week')
+        if TODAY.weekday() >= 5:  # the day after tomorrow is in the next week
+            b.wait(lambda d: d.find_elements(By.CSS_SELECTOR, '#week .fc-next-button'), 'the week grid')
+            b.driver.find_element(By.CSS_SELECTOR, '#week .fc-next-button').click()
+        entry = b.wait(lambda d: [e for e in d.find_elements(By.CSS_SELECTOR, '#week .fc-event.group')
+                                  if '4 actions' in e.text], 'the busy half hour')[0]
+        entry.send_keys('\n')
+        b.wait_text('list-body', 'Cue 4')
+        self.assertEqual(b.find('list-start').get_attribute('value'), day(2))
+        self.assertEqual(len(b.driver.find_elements(By.CSS_SELECTOR, '#list-body tr')), 4)
 
     def test_closed_day_missing_for_plugin_and_struck_on_page(self):
         self.assertIn('Doors', [a['name'] for a in self.server.actions(1, day(1))])
