@@ -338,7 +338,10 @@ function showWeek() {
           if (!weekFetched) performance.mark('week-items');
           weekFetched = true;
           success(weekEvents(items));
-        }, failure);
+        }, (err) => {
+          say(err.message, true);
+          failure(err);
+        });
       },
       // The first week with its actions, once painted: the figure the page's benchmark reads.
       eventsSet: () => {
@@ -428,6 +431,7 @@ async function refresh() {
     return;
   }
   location.hash = String(state.location.location_id);
+  if ($('message').classList.contains('bad')) say('');
   try {
     if (state.view === 'today') await showToday();
     else if (state.view === 'week') showWeek();
@@ -697,6 +701,11 @@ function chooseLocation(id) {
   if (!found || (state.location && found.location_id === state.location.location_id)) return;
   state.location = found;
   $('location').value = String(found.location_id);
+  // Nothing of the previous location stays in view while this one's answers are awaited (or refused).
+  for (const id of ['agenda', 'list-body', 'closed-list']) $(id).replaceChildren();
+  $('next').textContent = '';
+  $('source-info').textContent = '';
+  state.next = null;
   if (state.calendar) {
     state.calendar.destroy();
     state.calendar = null;

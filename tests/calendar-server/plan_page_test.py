@@ -330,6 +330,11 @@ class PlanPageTest(unittest.TestCase):
         self.assertLessEqual(b.driver.execute_script('return document.documentElement.scrollWidth'), 390)
         b.shot('week-phone')
 
+        # The failing location itself: its refusal is shown, and nothing of the previous location stays.
+        b.driver.execute_script("window.location.hash = '3'")
+        b.wait(lambda d: 'bad' in d.find_element(By.ID, 'message').get_attribute('class'), 'the refusal')
+        self.assertEqual(b.driver.find_elements(By.CSS_SELECTOR, '#week .fc-event'), [])
+
     def test_refused_field_shown_beside_it(self):
         _, before = self.server.request('GET', '/apiv1/plan/1')
         b = self.browser(dark=True)
