@@ -267,6 +267,13 @@ class PlanPageTest(unittest.TestCase):
         self.assertIn(night, self.server.actions(1, day(7)))
         self.assertNotIn('Night mode', [a['name'] for a in self.server.actions(1, day(28))])
         b.wait_text('agenda', 'set Mode = Night')
+
+        # Today's occurrence skipped: gone from the plug-in's day, struck through on the page, the rest kept.
+        b.driver.find_element(By.CSS_SELECTOR, '#agenda [aria-label="Skip Night mode on %s"]' % day(0)).click()
+        b.wait(lambda d: d.find_elements(By.CSS_SELECTOR, '#agenda .item.struck'), 'the skipped occurrence')
+        self.assertIn('skipped', b.driver.find_element(By.CSS_SELECTOR, '#agenda .item.struck').text)
+        self.assertNotIn('Night mode', [a['name'] for a in self.server.actions(1, day(0))])
+        self.assertIn(night, self.server.actions(1, day(7)))
         b.driver.find_element(By.CSS_SELECTOR, '.tabs [data-view="week"]').click()
         b.wait(lambda d: d.find_elements(By.CSS_SELECTOR, '#week .fc-event'), 'the week grid')
         b.shot('week-light')
