@@ -786,11 +786,11 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
     }
     const std::string tooLarge =
         "the answer would exceed " + std::to_string(kMaxAnswerBytes >> 20) + " MiB; ask a shorter window";
-    if (readBy_) readBy_(location, req.remote_addr);
     bool direct = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!KnownLocation(location)) return Error(res, 404, "no such location");
+        if (readBy_) readBy_(location, req.remote_addr);
         // A calendar's answer is written straight from its occurrences unless closed days take some out.
         direct = sources_.count(location) && !ClosedWithin(location, from, to);
     }

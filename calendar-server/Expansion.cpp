@@ -70,7 +70,7 @@ int CalendarServer::Expand(int64_t location, uint64_t from, uint64_t to, std::ve
                            std::string* why) {
     found->clear();
     std::vector<ClosedDays> closed;
-    const IcsSource* source = nullptr;
+    IcsSource* source = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!KnownLocation(location)) return *why = "no such location", 404;
@@ -130,6 +130,7 @@ int CalendarServer::Expand(int64_t location, uint64_t from, uint64_t to, std::ve
         // A calendar's occurrences are worked out without holding the database.
         auto calendar = source->Current();
         if (!calendar) return *why = "the calendar of this location has not been read yet", 503;
+        if (to > calendar->indexedTo()) source->Requested(to);
         json list;
         if (!CalendarActions(*calendar, from, to, &list)) return *why = "cannot expand the calendar", 500;
         for (json& a : list) {

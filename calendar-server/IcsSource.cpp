@@ -196,7 +196,12 @@ bool IcsSource::Fetch(std::string* text, std::string* error) {
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     const CURLcode rc = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_cleanup(curl);
+    // The operator is told the status rather than that one came.
+    if (rc == CURLE_HTTP_RETURNED_ERROR && status > 0)
+        return *error = "the server answered " + std::to_string(status), false;
     if (transfer.tooLarge) return *error = "larger than the limit of the calendar size", false;
     if (rc != CURLE_OK) return *error = curl_easy_strerror(rc), false;
     return true;

@@ -102,6 +102,11 @@ bool PageApi::SetPassword(CalendarServer& server, const std::string& password, s
     return tx.Commit(error);
 }
 
+bool PageApi::PasswordSet() {
+    std::lock_guard<std::mutex> lock(server_.mutex_);
+    return !PlanStore(server_.db_).Setting("password_hash").empty();
+}
+
 bool PageApi::LoginRequired() const {
     return options_.requireLogin || !server_.access_.loopbackOnly;
 }
@@ -166,13 +171,12 @@ json PageApi::Status(const httplib::Request& req) {
     const int64_t offset = (static_cast<int64_t>(now) - static_cast<int64_t>(platform::UtcInstantNow())) /
                            static_cast<int64_t>(platform::kTicksPerSecond);
     std::vector<std::pair<int64_t, std::string>> locations;
-    bool passwordSet = false;
     {
         std::lock_guard<std::mutex> lock(server_.mutex_);
         Statement select(server_.db_.handle(), "SELECT location_id, name FROM locations ORDER BY rowid");
         while (select.Step()) locations.emplace_back(select.Int(0), select.Text(1));
-        passwordSet = !PlanStore(server_.db_).Setting("password_hash").empty();
     }
+    const bool passwordSet = PasswordSet();
     json list = json::array();
     for (const auto& l : locations) {
         std::string trouble;

@@ -28,6 +28,7 @@ public:
     // Stores the password of the page's writes (hashed); false with a message.
     static bool SetPassword(CalendarServer& server, const std::string& password, std::string* error);
 
+    bool PasswordSet();
     // The status document and the health (200 or 503) as answered.
     nlohmann::json Status(const httplib::Request& req);
     int Health(nlohmann::json* body);

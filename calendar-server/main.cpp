@@ -212,6 +212,10 @@ int main(int argc, char** argv) {
     calendar.Register(server, &std::cerr);
     calendar_server::PageApi page(calendar, pageOptions);
     page.Register(server);
+    if ((pageOptions.requireLogin || !access.loopbackOnly) && !page.PasswordSet()) {
+        std::cerr << "calendar-server: the plan page's writes need a login and no password is set: run "
+                     "calendar-server --db FILE --set-password\n";
+    }
     int bound = 0;
     if (port == 0) {
         bound = server.bind_to_any_port(bindAddress);
