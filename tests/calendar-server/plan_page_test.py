@@ -2,7 +2,7 @@
 a free loopback port. The server runs in Tokyo's zone and the browser in Los Angeles', so a time the page
 took through the browser's zone would show up. Each test leaves PNG files in $PAGE_SHOTS.
 
-    CALENDAR_SERVER=path PAGE_SHOTS=dir python3 plan_page_test.py [PlanPageTest.test_name]
+    CALENDAR_SERVER=path PAGE_SHOTS=dir python3 plan_page_test.py [BrowserTest.test_name]
 """
 import datetime
 import json
@@ -191,7 +191,7 @@ class Browser:
         shutil.rmtree(self.profile, ignore_errors=True)
 
 
-class PlanPageTest(unittest.TestCase):
+class BrowserTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.folder = tempfile.mkdtemp(prefix='plan-page-')
@@ -362,7 +362,7 @@ class PlanPageTest(unittest.TestCase):
         b.shot('form-refused-dark')
 
 
-class LoginTest(unittest.TestCase):
+class BrowserLoginTest(unittest.TestCase):
     def test_write_needs_login_beyond_loopback(self):
         folder = tempfile.mkdtemp(prefix='plan-page-login-')
         self.addCleanup(shutil.rmtree, folder, True)
