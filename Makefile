@@ -19,6 +19,9 @@ PACKAGES += imagemagick
 PACKAGES += python3-icalendar python3-recurring-ical-events
 # The plan page's login: its password hash.
 PACKAGES += libsodium-dev
+# The plan page's browser tests and benchmark: Debian's chromium driven by python3-selenium (installed without
+# their recommendations, which are large and unneeded headless).
+BROWSER_PACKAGES := chromium chromium-driver python3-selenium
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps deps-wine32 build test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
@@ -31,6 +34,13 @@ deps:
 	if [ -n "$$missing" ]; then \
 	  echo "Installing:$$missing"; \
 	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+	@missing=""; for p in $(BROWSER_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	command -v npm >/dev/null 2>&1 || missing="$$missing nodejs npm"; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq \
+	    --no-install-recommends $$missing; \
 	fi
 
 # build/<preset>: configure once, then build incrementally; tests run in parallel.

@@ -15,6 +15,7 @@
 #include <limits>
 #include <sstream>
 
+#include "PageAssets.h"
 #include "PlanStore.h"
 #include "platform/Clock.h"
 #include "platform/MachineNames.h"
@@ -586,6 +587,7 @@ void CalendarServer::Register(httplib::Server& server, std::ostream* log) {
     server.Put("/apiv1/variable", bind(&CalendarServer::UpdateVariable));
     server.Delete(R"(/apiv1/variable/(-?\d+))", bind(&CalendarServer::DeleteVariable));
     server.Get(R"(/apiv1/calendar/(-?\d+)/actions)", bind(&CalendarServer::GetActions));
+    RegisterPage(server);
     server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (res.body.empty()) Error(res, res.status, res.status == 404 ? "not found" : "request failed");
     });
