@@ -178,7 +178,7 @@ int ZRK_CALL MVeltranoCalendarDevice::Start() {
         return kZrkOk;
     }
     // Nothing dated at or before the start is executed, and the first pass, at once, refreshes.
-    scheduler_.OnStart(platform::LocalInstantNow());
+    scheduler_.OnStart(platform::LocalInstantNow(), platform::UtcInstantNow());
     exchange_.Start();
     worker_.Start(false);
     return kZrkOk;
