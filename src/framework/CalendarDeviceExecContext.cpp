@@ -12,11 +12,25 @@ CalendarDeviceExecContext::CalendarDeviceExecContext(Registry* registry)
 }
 
 CalendarDeviceExecContext::~CalendarDeviceExecContext() {
+    LeaveRegistry();
+}
+
+void CalendarDeviceExecContext::LeaveRegistry() {
     if (registry_) {
         registry_->Lock(Registry::kListLockFlag);
         registry_->Remove(this);
         registry_->Unlock(Registry::kListLockFlag);
+        registry_ = nullptr;
     }
+}
+
+void CalendarDeviceExecContext::TakeHostReference() {
+    AddRef();
+    hostHolds_.store(true);
+}
+
+void CalendarDeviceExecContext::DropHostReference() {
+    if (hostHolds_.exchange(false)) Release();
 }
 
 IExecContext* CalendarDeviceExecContext::Begin() {
@@ -28,6 +42,8 @@ intptr_t CalendarDeviceExecContext::Complete() {
     // Take the address before signalling: after Set the waiter may already have destroyed the context.
     intptr_t self = reinterpret_cast<intptr_t>(this);
     done_.Set();
+    // The host is done with the context: a requester that gave up on it left it to this reference.
+    DropHostReference();
     return self;
 }
 
