@@ -41,9 +41,11 @@ IExecContext* CalendarDeviceExecContext::Begin() {
 intptr_t CalendarDeviceExecContext::Complete() {
     // Take the address before signalling: after Set the waiter may already have destroyed the context.
     intptr_t self = reinterpret_cast<intptr_t>(this);
+    // The host's reference, read before signalling too: a context without one may be gone after Set; one
+    // with it lives until it is dropped here (a requester that gave up on the call left it to this).
+    const bool hostHeld = hostHolds_.exchange(false);
     done_.Set();
-    // The host is done with the context: a requester that gave up on it left it to this reference.
-    DropHostReference();
+    if (hostHeld) Release();
     return self;
 }
 
