@@ -4,17 +4,22 @@
 
 #include "platform/Clock.h"
 
-void CalendarScheduler::OnStart(uint64_t now) {
-    // The list held is kept over a restart, and so is the mark of what it fired: after the clock stepped
-    // back (the repeated hour of a daylight-saving change), the later mark keeps an action from firing twice.
-    if (now > lastCheckTime_.load()) lastCheckTime_.store(now);
+void CalendarScheduler::OnStart(uint64_t now, uint64_t utcNow) {
+    // The list held is kept over a restart, and so is the mark of what it fired when only local time went
+    // back (the repeated hour of a daylight-saving change, UTC going on): the later mark keeps an action
+    // from firing twice. When UTC went back too, the clock was set back: the mark lies in a time that has
+    // not come, and kept it would silently pass over every action up to it.
+    if (now > lastCheckTime_.load() || utcNow < lastCheckUtc_) {
+        lastCheckTime_.store(now);
+        lastCheckUtc_ = utcNow;
+    }
     firedDuringRefresh_.clear();
     refreshRequested_.store(true);
     exchange_ = Exchange::kNone;
     nextUnknown_ = true;
 }
 
-void CalendarScheduler::Pass(uint64_t now) {
+void CalendarScheduler::Pass(uint64_t now, uint64_t utcNow) {
     platform::CalendarTime calendar;
     const int day = platform::InstantToCalendar(now, &calendar) ? calendar.day : 0;
 
@@ -42,7 +47,7 @@ void CalendarScheduler::Pass(uint64_t now) {
     // next is written again only when that changes it.
     if (nextUnknown_) FindNext(true);
 
-    if (lastCheckTime_.load() < nextEventTime_ && nextEventTime_ <= now) Fire(now);
+    if (lastCheckTime_.load() < nextEventTime_ && nextEventTime_ <= now) Fire(now, utcNow);
 
     // Taken before the work, so that a request arriving meanwhile runs once more rather than being lost.
     if (exchange_ == Exchange::kNone && syncRequested_.exchange(false)) {
@@ -129,7 +134,7 @@ void CalendarScheduler::FindNext(bool onlyWhenChanged) {
     if (!onlyWhenChanged || (next ? next->time : 0) != nextShown_) ShowNext(next);
 }
 
-void CalendarScheduler::Fire(uint64_t now) {
+void CalendarScheduler::Fire(uint64_t now, uint64_t utcNow) {
     MCalendarEvent* next = nullptr;
     MIDoubleListIterator<MCalendarEvent> it(host_->GetEvents());
     for (MCalendarEvent* event = it.Current(); event; event = it.Next()) {
@@ -152,6 +157,7 @@ void CalendarScheduler::Fire(uint64_t now) {
         ShowNext(nullptr);
     }
     lastCheckTime_.store(now);
+    lastCheckUtc_ = utcNow;
 }
 
 void CalendarScheduler::ShowNext(MCalendarEvent* event) {

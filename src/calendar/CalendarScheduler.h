@@ -57,8 +57,11 @@ public:
     CalendarScheduler& operator=(const CalendarScheduler&) = delete;
 
     // The device starts: nothing dated at or before `now` will be executed, and the first pass refreshes.
-    // No exchange of an earlier run is waited for: the device ended it at Stop.
-    void OnStart(uint64_t now);
+    // No exchange of an earlier run is waited for: the device ended it at Stop. `utcNow` is the same
+    // instant in UTC: it tells a daylight-saving step back (UTC went on) from a clock set back (UTC too).
+    void OnStart(uint64_t now, uint64_t utcNow);
+    // For a clock without a zone, where local time is UTC.
+    void OnStart(uint64_t now) { OnStart(now, now); }
 
     // Requests taken by the next enabled pass that finds no exchange in progress; callable from any thread.
     void RequestRefresh() { refreshRequested_.store(true); }
@@ -70,7 +73,8 @@ public:
     // refresh's list replaces the old one here); a refresh started when due and no exchange is in
     // progress; the firing of every action come due since the last firing, from the list held now; a
     // requested synchronisation started when no exchange is in progress.
-    void Pass(uint64_t now);
+    void Pass(uint64_t now, uint64_t utcNow);
+    void Pass(uint64_t now) { Pass(now, now); }
 
     // How long the worker may wait for commands after a pass, read at `now`: until the next action is due,
     // never longer than kLongestWaitMs; 0 when it is due already, or when a request can be started.
@@ -96,7 +100,7 @@ private:
     void FindNext(bool onlyWhenChanged);
     // Writes the "Next" group for the action (or "None").
     void ShowNext(MCalendarEvent* event);
-    void Fire(uint64_t now);
+    void Fire(uint64_t now, uint64_t utcNow);
 
     ICalendarPassHost* host_;
     std::atomic<bool> refreshRequested_{false};
@@ -106,6 +110,7 @@ private:
     int64_t refreshPeriod_ = 0;     // the period when it started, in instant units
     uint64_t nextEventTime_ = 0;    // the next due action found at the last refresh or firing; 0: none
     std::atomic<uint64_t> lastCheckTime_{0};  // upper end of the last firing window (or the start)
+    uint64_t lastCheckUtc_ = 0;               // the UTC instant at which lastCheckTime_ was set
     int lastDay_ = 0;  // day of the month of the last pass; 0 makes the first pass a new day
     Exchange exchange_ = Exchange::kNone;
     bool nextUnknown_ = false;  // set by a start: nextEventTime_ is the last run's

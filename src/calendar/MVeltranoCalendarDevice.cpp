@@ -161,26 +161,29 @@ int ZRK_CALL MVeltranoCalendarDevice::GetRunState() {
 }
 
 int ZRK_CALL MVeltranoCalendarDevice::Start() {
-    // A Start while a Stop runs on another thread waits for it, so the device never reports running
-    // without its worker.
-    std::lock_guard<std::mutex> order(startStopLock_);
-    // A fresh registration with the host; what it answers does not stop the start.
+    {
+        // A Start while a Stop runs on another thread waits for it, so the device never reports running
+        // without its worker.
+        std::lock_guard<std::mutex> order(startStopLock_);
+        const bool started = IsRunning();
+        SetOpened(true);
+        SetRunning(true);
+        pacing_.SetPeriod(kPacingPeriod);
+        if (started) {
+            // A second Start leaves the running threads and their exchange alone; it asks for a refresh.
+            scheduler_.RequestRefresh();
+            SignalCommand();
+        } else {
+            // Nothing dated at or before the start is executed, and the first pass, at once, refreshes.
+            scheduler_.OnStart(platform::LocalInstantNow(), platform::UtcInstantNow());
+            exchange_.Start();
+            worker_.Start(false);
+        }
+    }
+    // A fresh registration with the host; what it answers does not stop the start. Outside the lock: a
+    // host may complete these calls only on the thread that would then wait for it in Stop.
     remote_->Unsubscribe();
     remote_->Subscribe();
-    const bool started = IsRunning();
-    SetOpened(true);
-    SetRunning(true);
-    pacing_.SetPeriod(kPacingPeriod);
-    // A second Start leaves the running threads and their exchange alone; it asks for a refresh.
-    if (started) {
-        scheduler_.RequestRefresh();
-        SignalCommand();
-        return kZrkOk;
-    }
-    // Nothing dated at or before the start is executed, and the first pass, at once, refreshes.
-    scheduler_.OnStart(platform::LocalInstantNow());
-    exchange_.Start();
-    worker_.Start(false);
     return kZrkOk;
 }
 
@@ -195,14 +198,17 @@ int ZRK_CALL MVeltranoCalendarDevice::Stop() {
 }
 
 void MVeltranoCalendarDevice::EndWorker() {
-    // The exchange in progress ends through the transport, whatever the server does; a host call the
-    // host left pending is still waited for, on either thread.
+    // The exchange in progress ends through the transport, whatever the server does; a host call the host
+    // left pending is given up, on either thread: the host may complete it only on the thread waiting here.
     exchange_.Cancel();
+    remote_->EndCalls();
     worker_.Stop(false);
     // Wakes a worker that waits for a command, so it sees the stop at once.
     SignalCommand();
     worker_.WaitForExit(platform::kInfinite);
     exchange_.Stop();
+    // The setup dialog may call the host again while the device is stopped.
+    remote_->ResumeCalls();
 }
 
 int ZRK_CALL MVeltranoCalendarDevice::ReservedA(int, int) {

@@ -54,7 +54,7 @@ std::string SyncGroup(KorrelRemote* remote, const std::string& text, const std::
 }  // namespace
 
 void MVeltranoCalendarDevice::RunSchedulerPass() {
-    scheduler_.Pass(platform::LocalInstantNow());
+    scheduler_.Pass(platform::LocalInstantNow(), platform::UtcInstantNow());
 }
 
 uint32_t MVeltranoCalendarDevice::SchedulerWaitMs() {

@@ -12,11 +12,25 @@ CalendarDeviceExecContext::CalendarDeviceExecContext(Registry* registry)
 }
 
 CalendarDeviceExecContext::~CalendarDeviceExecContext() {
+    LeaveRegistry();
+}
+
+void CalendarDeviceExecContext::LeaveRegistry() {
     if (registry_) {
         registry_->Lock(Registry::kListLockFlag);
         registry_->Remove(this);
         registry_->Unlock(Registry::kListLockFlag);
+        registry_ = nullptr;
     }
+}
+
+void CalendarDeviceExecContext::TakeHostReference() {
+    AddRef();
+    hostHolds_.store(true);
+}
+
+void CalendarDeviceExecContext::DropHostReference() {
+    if (hostHolds_.exchange(false)) Release();
 }
 
 IExecContext* CalendarDeviceExecContext::Begin() {
@@ -27,7 +41,11 @@ IExecContext* CalendarDeviceExecContext::Begin() {
 intptr_t CalendarDeviceExecContext::Complete() {
     // Take the address before signalling: after Set the waiter may already have destroyed the context.
     intptr_t self = reinterpret_cast<intptr_t>(this);
+    // The host's reference, read before signalling too: a context without one may be gone after Set; one
+    // with it lives until it is dropped here (a requester that gave up on the call left it to this).
+    const bool hostHeld = hostHolds_.exchange(false);
     done_.Set();
+    if (hostHeld) Release();
     return self;
 }
 

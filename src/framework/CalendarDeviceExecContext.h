@@ -2,6 +2,9 @@
 // in Wait until the host completes a call it answered as pending.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 #include "framework/MDefaultDeviceExecContext.h"
 #include "framework/MIDoubleList.h"
 #include "platform/Sync.h"
@@ -27,8 +30,19 @@ public:
     // Waits at most `milliseconds` (a negative value: without limit) for the completion and returns the
     // result code.
     int Wait(int milliseconds);
+    // Waits at most `milliseconds` for the completion; true when it came.
+    bool WaitDone(uint32_t milliseconds) { return done_.Wait(milliseconds); }
+
+    // For a context on the heap that its requester may give up waiting for: the host's reference, taken
+    // before the call and dropped once, at Complete or by DropHostReference when the call was not left
+    // pending. A context given up on thus lives until the host completes it.
+    void TakeHostReference();
+    void DropHostReference();
+    // Leaves the registry now, under its lock, so that a context outliving its requester never touches it.
+    void LeaveRegistry();
 
 private:
     platform::MEvent done_{true, true};
     Registry* registry_;
+    std::atomic<bool> hostHolds_{false};
 };

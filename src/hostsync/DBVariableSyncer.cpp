@@ -16,19 +16,66 @@
 
 namespace {
 
-// The worker's "Sync DB" and the setup dialog's "Sync" button work on the same store. The lock covers the
-// comparison with the store's server list and the store's replacement only, never a host call or an
-// exchange: a host that completes calls on the thread of the dialog would otherwise never get to it.
-platform::MCriticalSection& StoreLock() {
-    static platform::MCriticalSection lock;
-    return lock;
-}
-
 // Whether the exchanges of this thread were cancelled (its device stops): nothing more is to be asked.
 bool Cancelled() {
     HttpCancel* cancel = HttpCancel::OfThisThread();
     return cancel != nullptr && cancel->IsCancelled();
 }
+
+// The worker's "Sync DB" and the setup dialog's "Sync" button work on the same server list: one
+// synchronisation at a time reads it, compares and sends its changes, or both would create what the server
+// lacks. The turn is taken after the host's listing and covers exchanges and the store only, never a host
+// call: a host that completes calls on the thread of the dialog would otherwise never get to it. A thread
+// whose exchanges are cancelled stops waiting for its turn.
+class SyncTurn {
+public:
+    bool Take() {
+        for (;;) {
+            {
+                platform::MLock guard(lock_);
+                if (!busy_) {
+                    busy_ = true;
+                    return true;
+                }
+            }
+            if (Cancelled()) return false;
+            freed_.Wait(kCancelCheckMs);
+        }
+    }
+    void Give() {
+        {
+            platform::MLock guard(lock_);
+            busy_ = false;
+        }
+        freed_.Set();
+    }
+
+private:
+    static constexpr uint32_t kCancelCheckMs = 50;
+    platform::MCriticalSection lock_;
+    platform::MEvent freed_{false, false};
+    bool busy_ = false;
+};
+
+SyncTurn& Turn() {
+    static SyncTurn turn;
+    return turn;
+}
+
+// Holds the turn for a scope once taken.
+class TurnHeld {
+public:
+    TurnHeld() : held_(Turn().Take()) {}
+    ~TurnHeld() {
+        if (held_) Turn().Give();
+    }
+    TurnHeld(const TurnHeld&) = delete;
+    TurnHeld& operator=(const TurnHeld&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    const bool held_;
+};
 
 }  // namespace
 
@@ -73,9 +120,11 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
         return false;
     }
 
-    // The comparison needs the server's list as it stands: without it, creations would double what the
-    // server has and updates and deletions would name rows of another reading.
-    if (Cancelled() || (refreshFirst && !client_->RefreshVariables(locationId_))) {
+    // The comparison needs the server's list as it stands, read in this synchronisation's turn: without it,
+    // creations would double what the server has and updates and deletions would name rows of another
+    // reading.
+    TurnHeld turn;
+    if (!turn.Held() || Cancelled() || (refreshFirst && !client_->RefreshVariables(locationId_))) {
         hostVariables_.DeleteAll();
         return false;
     }
@@ -87,7 +136,6 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
     std::vector<MCalendarVariable*> toUpdate;
     std::vector<int32_t> toDelete;
     {
-        platform::MLock serialised(StoreLock());
         // The store's list may be replaced from another thread meanwhile; the accessor keeps the one read
         // here alive. Only ids are carried out of this scope.
         auto server = store_->AccessVariables();
@@ -165,7 +213,6 @@ bool DBVariableSyncer::Sync(const char* group, bool refreshFirst) {
 
     // Every host record is in the result list now; the store deletes them with that list.
     hostVariables_.clear();
-    platform::MLock serialised(StoreLock());
     store_->SetVariables(result.release());
     return serverOk;
 }

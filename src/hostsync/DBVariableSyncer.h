@@ -2,10 +2,11 @@
 // lists the group through the remote access, matches the items with the server's variables by name, and
 // sends the creations, then the updates, then the deletions. Afterwards the store shows the host's view.
 //
-// A short-lived object: construct it, call Sync once, destroy it. Synchronisations may run side by side
-// (the device's and the setup dialog's); each compares with the store and replaces its list as one step,
-// and neither waits for the other's host calls or exchanges. On a thread whose exchanges were cancelled it
-// makes no further host call or request.
+// A short-lived object: construct it, call Sync once, destroy it. Synchronisations may be started side by
+// side (the device's and the setup dialog's): each lists the host's group on its own, then waits for its
+// turn to read the server's list, compare and send, so that two never create the same variable. No turn
+// is held across a host call. On a thread whose exchanges were cancelled it makes no further host call or
+// request, and stops waiting for its turn.
 #pragma once
 
 #include <cstdint>

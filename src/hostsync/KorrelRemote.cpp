@@ -6,12 +6,15 @@
 #include <string>
 
 #include "framework/XmlText.h"
+#include "platform/ModuleLifetime.h"
 #include "zrk/IHostVariable.h"
 
 namespace {
 
 // Buckets of the postponed-object map: 2^10.
 constexpr int kPostponedMapExponent = 10;
+// How often a thread waiting for a pending host call looks whether Stop wants it to give up.
+constexpr uint32_t kEndCheckMs = 20;
 
 bool IsServedCode(int code) {
     return (code >= 0 && code <= 30) || code == 100 || code == 1000;
@@ -64,7 +67,9 @@ int ItemKind(const char* value) {
 
 namespace korrel_reply {
 
-int NestingDepth(const char* reply) { return xml_text::NestingDepth(reply); }
+int NestingDepth(const char* reply) {
+    return xml_text::NestingDepth(reply);
+}
 
 bool ReadUserGroups(const char* reply, IKorrelRemoteCallback* consumer) {
     TiXmlDocument doc;
@@ -152,11 +157,30 @@ int KorrelRemote::GetPendingCallCount() {
 
 template <class Call>
 int KorrelRemote::CallAsync(Call call, MString* reply) {
-    CalendarDeviceExecContext context(&pendingCalls_);
-    int result = call(&context);
-    // No lock is held here: the host completes the context from its own thread whenever it is done.
-    if (result == kZrkPending) result = context.Wait(-1);
-    if (reply && result == kZrkOk) *reply = context.GetText();
+    if (callsEnded_.load()) return kZrkCancelled;
+    // On the heap, with a reference for the host: a call given up at Stop leaves the context to the host,
+    // which may still complete it.
+    auto* context = new CalendarDeviceExecContext(&pendingCalls_);
+    context->TakeHostReference();
+    int result = call(context);
+    if (result == kZrkPending) {
+        // No lock is held here: the host completes the context from its own thread whenever it is done.
+        bool givenUp = false;
+        while (!context->WaitDone(kEndCheckMs)) {
+            if (callsEnded_.load()) {
+                givenUp = true;
+                break;
+            }
+        }
+        // The host still holds the context, whose code is this library's: it stays loaded for good.
+        if (givenUp) platform::PinOwnLibrary();
+        result = givenUp ? kZrkCancelled : context->GetResult();
+    } else {
+        context->DropHostReference();
+    }
+    if (reply && result == kZrkOk) *reply = context->GetText();
+    context->LeaveRegistry();
+    context->Release();
     return result;
 }
 

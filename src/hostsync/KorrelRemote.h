@@ -6,6 +6,7 @@
 // manager stay the device's: it releases them after deleting this object.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "framework/CalendarDeviceExecContext.h"
@@ -74,6 +75,12 @@ public:
     // The number of host calls in progress (a context waiting on the host, or about to).
     int GetPendingCallCount();
 
+    // Stop's side: a host may complete calls only on the thread that stops the device, so a thread of the
+    // device waiting for a pending call gives it up (with kZrkCancelled, the host keeping the context until
+    // it completes it) and no new call is made, until ResumeCalls.
+    void EndCalls() { callsEnded_.store(true); }
+    void ResumeCalls() { callsEnded_.store(false); }
+
 private:
     // Runs `call` through the asynchronous remote with a context on pendingCalls_, waiting when the host
     // answers 21; *reply receives the context's text when the final result is 0.
@@ -87,6 +94,7 @@ private:
     IVariableManager* variableManager_;
     MZRKDeviceBase* device_;
     CalendarDeviceExecContext::Registry pendingCalls_{false};
+    std::atomic<bool> callsEnded_{false};
     MAsyncDeviceExecContext::Registry asyncContexts_{false};
     MIObjectMap<MyPostponedObject>* postponed_;
 };

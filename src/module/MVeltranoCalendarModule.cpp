@@ -6,15 +6,11 @@
 #include "calendar/MVeltranoCalendarDevice.h"
 #include "framework/MZRKDeviceBase.h"
 #include "framework/MZRKXmlDefinition.h"
-#include "platform/ModuleLifetime.h"
 
 namespace {
 
 // Set while a module exists; written only by the module's construction (through Obtain) and destruction.
 std::atomic<MVeltranoCalendarModule*> g_module{nullptr};
-
-// Set once the library kept itself loaded for good: a later last Release need not wait for anything.
-std::atomic<bool> g_pinned{false};
 
 }  // namespace
 
@@ -53,14 +49,10 @@ int ZRK_CALL MVeltranoCalendarModule::QueryInterface(const char* name, void** ou
 }
 
 int ZRK_CALL MVeltranoCalendarModule::Release() {
+    // The host may unload the library once this returns. Nothing is waited for: where the platform's
+    // threads may still run this library's code (requests being closed, a name lookup), the library has
+    // kept itself loaded since it started them.
     delete this;
-    // The host may unload the library once this returns. Requests that stopped devices cancelled may still
-    // be ending in the platform's threads, which call this library's code until they have: they get a
-    // moment, and if they do not end in it, the library stays loaded for the rest of the process.
-    if (!g_pinned.load() && !platform::WaitForHttpRequestsToEnd(kRequestsEndMs)) {
-        platform::PinOwnLibrary();
-        g_pinned.store(true);
-    }
     return kZrkOk;
 }
 

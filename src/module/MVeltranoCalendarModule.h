@@ -53,11 +53,6 @@ public:
     std::string CopyDefinition();
 
 private:
-    // How long the last Release waits for the platform to let go of cancelled requests: a closed request
-    // ends within milliseconds where closing aborts it; where it does not, waiting longer gains nothing
-    // (it ends only with its receive time-out), so the host's unload stays under a second either way.
-    static constexpr uint32_t kRequestsEndMs = 800;
-
     int deviceLimit_ = 1;
     char* definitionText_ = nullptr;
     std::mutex definitionLock_;  // host threads may ask for the definition side by side

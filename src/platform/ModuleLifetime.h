@@ -1,22 +1,13 @@
-// What the module's last release needs before the host may unload the library: the platform may still
-// hold requests that were closed by their owners (a cancelled exchange), and it calls back into this
-// library until each has ended.
+// What the library needs so that a host may unload it at any time: the platform's own threads that may
+// still run this library's code once its last object is gone keep it loaded instead.
 #pragma once
-
-#include <cstdint>
 
 namespace platform {
 
-// Requests of the system HTTP backend that the platform has not yet let go of, closed or not.
-int LiveHttpRequests();
-
-// Waits at most timeoutMs for LiveHttpRequests() to reach zero; true when it did. Never called while the
-// system holds its loader lock (the library's load and unload entry), where the platform's threads that
-// end the requests could not run.
-bool WaitForHttpRequestsToEnd(uint32_t timeoutMs);
-
-// Keeps this library loaded until the process ends, whatever the host does: the way out when requests
-// did not end in time, so that their late notifications never run unloaded code.
+// Keeps this library loaded until the process ends, whatever the host does. Windows: at the first HTTP
+// request, since WinHTTP's threads run the library's callbacks until well after a request was closed (and
+// no wait can tell when the last of them has returned). POSIX: at the first name lookup, whose thread may
+// outlive its transfer. Both: when a host call is given up at Stop, since the host keeps its context.
 void PinOwnLibrary();
 
 }  // namespace platform

@@ -30,6 +30,9 @@ public:
     // The platform's text for the last failure of Open, empty after a success.
     const std::string& Error() const { return error_; }
 
+    // Whether the library at `path` is loaded in this process (whoever loaded it), without loading it.
+    static bool LoadedInProcess(const std::string& path);
+
 private:
     void* handle_ = nullptr;
     std::string error_;

@@ -1,5 +1,6 @@
 #include "server/MCalendarRESTClient.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 #include <limits>
@@ -158,7 +159,8 @@ std::wstring MCalendarRESTClient::ActionsPath(int locationId, int lookaheadDays,
     last.day = 31;
     uint64_t lastInstant = 0;
     platform::CalendarToInstant(last, &lastInstant);
-    const uint64_t span = static_cast<uint64_t>(lookaheadDays) * platform::kTicksPerDay;
+    const uint64_t span =
+        static_cast<uint64_t>(std::min(lookaheadDays, kMaxLookaheadDays)) * platform::kTicksPerDay;
     const uint64_t endInstant =
         span > lastInstant - std::min(localInstant, lastInstant) ? lastInstant : localInstant + span;
     platform::CalendarTime end;

@@ -37,7 +37,12 @@ public:
     // The variable requests also give the status of the server's answer through `status` (may be null; 0
     // when no answer arrived).
     bool RefreshVariables(int locationId, uint32_t* status = nullptr);
-    // Today's actions, or from today to `lookaheadDays` days ahead when that is 2 or more.
+    // The longest look-ahead asked for, in days: the server refuses a window much longer (400 days), and a
+    // refused window would fail every refresh. A longer look-ahead stored in the settings is used as this.
+    static constexpr int kMaxLookaheadDays = 366;
+
+    // Today's actions, or from today to `lookaheadDays` days ahead when that is 2 or more (at most
+    // kMaxLookaheadDays).
     void RefreshActions(int locationId, int lookaheadDays);
     // The same request without touching the store: true, with the ordered list in *list, when the whole
     // answer could be read; false, *list untouched, otherwise. For a caller that installs the list itself.

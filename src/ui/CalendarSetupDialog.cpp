@@ -5,6 +5,7 @@
 
 #include "calendar/MCalendarStore.h"
 #include "framework/MIDoubleList.h"
+#include "server/MCalendarRESTClient.h"
 #include "zrk/IKorrelRuntimeInfo.h"
 #include "zrk/IThemeManager.h"
 
@@ -143,7 +144,14 @@ bool CalendarSetupDialog::OnCommand(int id, int notification) {
     switch (id) {
         case ui::kIdOk: {
             refreshPeriod_ = ParseFieldNumber(view_->GetText(ui::kIdRefreshPeriod, 64));
-            lookahead_ = ParseFieldNumber(view_->GetText(ui::kIdLookahead, 64));
+            // A window the server would refuse fails every refresh, silently: the dialog stays open.
+            const int32_t lookahead = ParseFieldNumber(view_->GetText(ui::kIdLookahead, 64));
+            static_assert(MCalendarRESTClient::kMaxLookaheadDays == 366, "the status text names the limit");
+            if (lookahead > MCalendarRESTClient::kMaxLookaheadDays) {
+                view_->SetStatus(kLookaheadTooLong);
+                break;
+            }
+            lookahead_ = lookahead;
             // An address that cannot be kept exactly would reach another host: the dialog stays open.
             if (!view_->GetExactText(ui::kIdUrl, kMaxUrlChars, &url_)) {
                 view_->SetStatus(kAddressNotExact);

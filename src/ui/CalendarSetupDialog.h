@@ -63,6 +63,7 @@ public:
     static constexpr const char* kSyncSuccess = "Sync Success";
     static constexpr const char* kSyncFailed = "Sync Failed";
     static constexpr const char* kAddressNotExact = "Address has characters this system cannot pass on";
+    static constexpr const char* kLookaheadTooLong = "Lookahead is at most 366 days";
 
     // `host` (may be null) gives the theme and the owner window; `services` must outlive the dialog.
     CalendarSetupDialog(IMInterface* host, ui::ISetupDialogServices* services);

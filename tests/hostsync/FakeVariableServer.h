@@ -3,6 +3,7 @@
 // be made to answer with another status (the table is then left alone).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -34,6 +35,7 @@ public:
             res.set_content(nlohmann::json{{"variables", list}}.dump(), "application/json");
         });
         s.Post("/apiv1/variable", [this](const httplib::Request& req, httplib::Response& res) {
+            if (beforePost) beforePost();
             std::lock_guard<std::mutex> lock(mutex_);
             Note(req, "POST");
             if (Refused("POST", res)) return;
@@ -71,6 +73,9 @@ public:
     ~FakeVariableServer() { loopback_.Stop(); }
     FakeVariableServer(const FakeVariableServer&) = delete;
     FakeVariableServer& operator=(const FakeVariableServer&) = delete;
+
+    // Runs on the server's thread before each creation is applied; set before any request.
+    std::function<void()> beforePost;
 
     int port() const { return port_; }
     std::wstring Url() const { return L"http://127.0.0.1:" + std::to_wstring(port_); }

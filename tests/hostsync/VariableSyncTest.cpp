@@ -2,7 +2,9 @@
 // order, what the store shows afterwards, and when a synchronisation refuses to run or reports failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -416,6 +418,31 @@ TEST_F(VariableSync, ASynchronisationWaitingForTheHostDoesNotHoldUpAnother) {
     first.join();
     // A, the last to end, found FromB on the server: it created FromA and deleted FromB.
     EXPECT_EQ((std::vector<std::string>{"FromA:1:0:7"}), Store());
+}
+
+// The dialog's "Sync" beside the device's "Sync DB" of the same group: the second reads the server's list
+// only once the first has sent its changes, so the new variable is created once.
+TEST_F(VariableSync, TwoSynchronisationsSideBySideCreateAVariableOnce) {
+    // The first creation is held until the other synchronisation has read the list (or for half a second).
+    server.beforePost = [this] {
+        for (int i = 0; i < 50; ++i) {
+            const auto lines = server.Lines(true);
+            if (std::count(lines.begin(), lines.end(), "GET /apiv1/variable?locationid=7") >= 2) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    FakeHost hosts[2];
+    std::vector<std::thread> syncs;
+    for (FakeHost& h : hosts) {
+        h.services.SetGroup("Stage", {{"New", "IntegerData"}});
+        syncs.emplace_back([this, &h] {
+            KorrelRemote own(nullptr, &h.syncRemote, nullptr, &h.variables);
+            DBVariableSyncer syncer(&own, &store, &client, kLocation);
+            EXPECT_TRUE(syncer.Sync("Stage", true));
+        });
+    }
+    for (std::thread& t : syncs) t.join();
+    EXPECT_EQ(server.Lines(), (std::vector<std::string>{"POST /apiv1/variable"}));
 }
 
 TEST_F(VariableSync, TheStoresListSurvivesWhileASynchronisationReadsIt) {

@@ -151,6 +151,30 @@ TEST_F(PluginLifetime, UnloadAfterAnExchangeStoppedMidwayRoundAfterRound) {
     EXPECT_LT(worstUnload, 5000);
 }
 
+// The platform's threads may run a request's callbacks in the library's code after its last Release, for
+// as long as the system takes: the DLL keeps itself loaded from its first request on rather than wait for
+// them, and a host's unload leaves it in place.
+TEST_F(PluginLifetime, AfterItsFirstRequestTheWindowsLibraryStaysLoaded) {
+#ifndef _WIN32
+    GTEST_SKIP() << "requests run on their caller's thread here";
+#endif
+    ASSERT_NE(server_.port(), 0);
+    {
+        LoadedPlugin plugin;
+        ASSERT_TRUE(plugin.Load(&host_, &hostDevice_, server_.Settings()));
+        ASSERT_EQ(plugin.device->Start(), kZrkOk);
+        ASSERT_TRUE(Eventually([&] { return server_.Held() > 0; }));
+        // Answered, so that no request is left for the unload to wait for.
+        server_.EndRound();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(plugin.device->Stop(), kZrkOk);
+        plugin.device->Release();
+        plugin.module->Release();
+        plugin.library.Close();
+    }
+    EXPECT_TRUE(platform::SharedLibrary::LoadedInProcess(ZRK_PLUGIN_PATH));
+}
+
 TEST_F(PluginLifetime, HandleCountStaysFlatOverDeviceLifetimes) {
     if (platform::ProcessHandleCount() < 0) GTEST_SKIP() << "the platform does not count handles";
     LoadedPlugin plugin;

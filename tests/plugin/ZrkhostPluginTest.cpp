@@ -72,8 +72,9 @@ HostRun RunZrkhost(const std::vector<std::string>& args, const std::string& inpu
 
 TEST(ZrkhostWithPlugin, RunsAgainstTheServerTakesCommandsAndEndsCleanly) {
     LoopbackCalendarServer server;
-    HostRun run = RunZrkhost({"--server", server.Url(), "--location", "1", "--refresh", "5", "--lookahead", "2"},
-                         "refresh\ndisable\nsave\nenable\nsync Stage\n");
+    HostRun run =
+        RunZrkhost({"--server", server.Url(), "--location", "1", "--refresh", "5", "--lookahead", "2"},
+                   "refresh\ndisable\nsave\nenable\nsync Stage\n");
     ASSERT_FALSE(run.process.timedOut);
     EXPECT_EQ(run.process.exitCode, 0) << run.process.err;
     for (const json& e : run.events) ASSERT_TRUE(e.is_object()) << run.process.out;
@@ -118,6 +119,18 @@ TEST(ZrkhostWithPlugin, SettingsFileAndDefinitionWithTheHostsIds) {
     EXPECT_NE(text.find("<TimeData InstanceID=\"1\" Name=\"NextRefreshTime\" />"), std::string::npos) << text;
     EXPECT_NE(text.find("<StringData InstanceID=\"8\" Name=\"NextEventAction\" />"), std::string::npos)
         << text;
+}
+
+// A host that completes calls only on the thread that also stops the device: Stop returns while the
+// device's synchronisation waits for such a call, and the host completes the call given up later.
+TEST(ZrkhostWithPlugin, StopOnTheThreadThatCompletesHostCallsReturnsWhileADeviceCallIsPending) {
+    LoopbackCalendarServer server;
+    HostRun run = RunZrkhost({"--server", server.Url(), "--location", "1", "--refresh", "5", "--lookahead",
+                              "1", "--pending", "3000", "--main-thread"},
+                             "sync Stage\nwait 300\nstop\nstart\nquit\n");
+    ASSERT_FALSE(run.process.timedOut) << run.process.out;
+    EXPECT_EQ(run.process.exitCode, 0) << run.process.err;
+    for (const json& e : run.Of("result")) EXPECT_EQ(e.value("code", -1), 0) << e.dump();
 }
 
 }  // namespace

@@ -471,12 +471,28 @@ TEST_F(SchedulerExchange, AnActionAddedInTheWindowOfTheRefreshFiresOnceAtTheSwit
     EXPECT_EQ(host.Executed(), (V{"A", "A", "C"}));
 }
 
-// The clock stepped back (the repeated hour of a daylight-saving change) before a restart: what fired
-// before the restart does not fire again.
-TEST_F(SchedulerExchange, ARestartAfterTheClockSteppedBackDoesNotFireAgain) {
+// Local time stepped back before a restart while UTC went on (the repeated hour of a daylight-saving
+// change): what fired before the restart does not fire again.
+TEST_F(SchedulerExchange, ARestartAfterADaylightSavingStepBackDoesNotFireAgain) {
     StartWith({{At(10, 0, 30), "A"}, {At(10, 0, 40), "B"}});
     PassEverySecond(s, At(10, 0, 1), At(10, 0, 31));
-    s.OnStart(At(10, 0, 10));
-    PassEverySecond(s, At(10, 0, 10), At(10, 0, 41));
+    const uint64_t stepBack = At(10, 0, 32) - At(10, 0, 10);  // UTC is that far ahead of local time now
+    s.OnStart(At(10, 0, 10), At(10, 0, 10) + stepBack);
+    for (uint64_t now = At(10, 0, 10); now <= At(10, 0, 41); now += platform::kTicksPerSecond)
+        s.Pass(now, now + stepBack);
     EXPECT_EQ(host.Executed(), (V{"A", "B"}));
+}
+
+// The operator set the clock forward to try an evening action, set it back (UTC went back too) and
+// restarted: the afternoon's actions fire, and so does the evening's at its real time.
+TEST_F(SchedulerExchange, ARestartAfterTheClockWasSetBackStartsAfresh) {
+    StartWith({{At(14, 0, 30), "Afternoon"}, {At(20, 0, 0), "Evening"}});
+    PassEverySecond(s, At(19, 59, 55), At(20, 0, 5));
+    s.OnStart(At(14, 0, 0));
+    s.Pass(At(14, 0, 0));
+    EXPECT_EQ(host.Var("NextEvent"), "Afternoon");
+    PassEverySecond(s, At(14, 0, 1), At(14, 0, 31));
+    s.Pass(At(20, 0, 0));
+    // The jump forward fired what it passed over; after the restart all of it fires again at its time.
+    EXPECT_EQ(host.Executed(), (V{"Afternoon", "Evening", "Afternoon", "Evening"}));
 }

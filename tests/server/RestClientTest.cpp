@@ -115,9 +115,12 @@ TEST_F(RestClient, ActionTargetsUseTheDateFormOrTheRangeToTheLastLookaheadDay) {
               MCalendarRESTClient::ActionsPath(3, 2, dec30));
     EXPECT_EQ(L"/apiv1/calendar/-1/actions?start=2024-02-28T00:00:00&end=2024-03-01T23:59:59",
               MCalendarRESTClient::ActionsPath(-1, 2, At(2024, 2, 28)));
-    // A lookahead past the calendar's end stops at its last day instead of wrapping around.
-    EXPECT_EQ(L"/apiv1/calendar/3/actions?start=2024-12-30T00:00:00&end=30827-12-31T23:59:59",
+    // A stored lookahead longer than the server serves is used as 366 days.
+    EXPECT_EQ(L"/apiv1/calendar/3/actions?start=2024-12-30T00:00:00&end=2025-12-31T23:59:59",
               MCalendarRESTClient::ActionsPath(3, INT_MAX, dec30));
+    // A lookahead past the calendar's end stops at its last day instead of wrapping around.
+    EXPECT_EQ(L"/apiv1/calendar/3/actions?start=30827-12-30T00:00:00&end=30827-12-31T23:59:59",
+              MCalendarRESTClient::ActionsPath(3, 366, At(30827, 12, 30)));
 }
 
 TEST_F(RestClient, RefreshActionsAsksForTheClocksToday) {

@@ -172,6 +172,21 @@ TEST_F(SetupDialogTest, OkStoresTypedValuesAsTyped) {
     EXPECT_FALSE(out.local);
 }
 
+// The server serves no window much longer than a year: a longer look-ahead would fail every refresh.
+TEST_F(SetupDialogTest, ALookaheadAboveAYearIsRefusedAndTheDialogStaysOpen) {
+    Open(DeviceSettings());
+    view.texts[ui::kIdLookahead] = "367";
+    dialog.OnCommand(ui::kIdOk, 0);
+    EXPECT_TRUE(view.ended.empty());
+    EXPECT_EQ(view.statuses.back(), CalendarSetupDialog::kLookaheadTooLong);
+    view.texts[ui::kIdLookahead] = "366";
+    dialog.OnCommand(ui::kIdOk, 0);
+    EXPECT_EQ(view.ended, std::vector<int>{ui::kDialogOk});
+    SetupSettings out = DeviceSettings();
+    dialog.StoreTo(&out);
+    EXPECT_EQ(out.lookahead, 366);
+}
+
 TEST_F(SetupDialogTest, NumbersOfTheFieldsAreReadStrictly) {
     EXPECT_EQ(CalendarSetupDialog::ParseFieldNumber("5000"), 5000);
     EXPECT_EQ(CalendarSetupDialog::ParseFieldNumber("  12\t"), 12);

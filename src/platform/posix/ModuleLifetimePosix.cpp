@@ -4,15 +4,6 @@
 
 namespace platform {
 
-// Every exchange of the libcurl backend runs on its caller's thread and is over when CloseHandle returns.
-int LiveHttpRequests() {
-    return 0;
-}
-
-bool WaitForHttpRequestsToEnd(uint32_t) {
-    return true;
-}
-
 void PinOwnLibrary() {
     Dl_info info;
     if (dladdr(reinterpret_cast<void*>(&PinOwnLibrary), &info) == 0 || info.dli_fname == nullptr) return;

@@ -41,6 +41,13 @@ bool SharedLibrary::Open(const std::string& path) {
     return true;
 }
 
+bool SharedLibrary::LoadedInProcess(const std::string& path) {
+    void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+    // The look-up took a reference of its own.
+    if (handle != nullptr) dlclose(handle);
+    return handle != nullptr;
+}
+
 void SharedLibrary::Close() {
     if (handle_ != nullptr) dlclose(handle_);
     handle_ = nullptr;

@@ -47,6 +47,10 @@ bool SharedLibrary::Open(const std::string& path) {
     return true;
 }
 
+bool SharedLibrary::LoadedInProcess(const std::string& path) {
+    return GetModuleHandleA(path.c_str()) != nullptr;
+}
+
 void SharedLibrary::Close() {
     if (handle_ != nullptr) FreeLibrary(static_cast<HMODULE>(handle_));
     handle_ = nullptr;

@@ -76,40 +76,13 @@ std::wstring BypassList(const std::wstring& names) {
     return out;
 }
 
-// Requests that WinHTTP has not let go of yet. A request lives from its opening until the platform says
-// HANDLE_CLOSING, which may come on one of its own threads well after CloseHandle returned (a cancelled
-// step still completing): until then a notification may run this module's code on the request.
-class LiveRequests {
-public:
-    void Add() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++count_;
-    }
-    void Remove() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        --count_;
-        // Notified under the lock: once the waiter sees zero, this call no longer touches the counter.
-        if (count_ == 0) zero_.notify_all();
-    }
-    int Count() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return count_;
-    }
-    bool WaitForZero(uint32_t timeoutMs) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return zero_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return count_ == 0; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable zero_;
-    int count_ = 0;
-};
-
-// Never destroyed: a late notification may reach it while the process ends.
-LiveRequests& Live() {
-    static LiveRequests* live = new LiveRequests();
-    return *live;
+// A request's notifications run this library's code on WinHTTP's own threads until HANDLE_CLOSING has
+// returned, which may come well after CloseHandle (a cancelled step still completing) and after the
+// host's last Release: so that a host's unload never unmaps code in use, the library keeps itself loaded
+// from its first request on. A program that never makes a request keeps the ordinary unloading.
+void KeepLoadedForRequests() {
+    static std::once_flag once;
+    std::call_once(once, PinOwnLibrary);
 }
 
 enum class Kind { kSession, kConnection, kRequest };
@@ -201,7 +174,6 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
         // The platform's last word on the request: no step of it writes into its buffers any more, and
         // its owner closed it and no longer touches it.
         delete r;
-        Live().Remove();
         return;
     }
     bool succeeded = true;
@@ -416,7 +388,7 @@ public:
             return Fail(kErrorNotEnoughMemory), nullptr;
         }
         DWORD_PTR context = reinterpret_cast<DWORD_PTR>(r);
-        Live().Add();
+        KeepLoadedForRequests();
         // HANDLE_CLOSING ends the request's life; until the callback is in place, closing frees it here.
         if (!WinHttpSetOption(h, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context) ||
             WinHttpSetStatusCallback(h, &OnStatus,
@@ -425,7 +397,6 @@ public:
             const DWORD error = GetLastError();
             WinHttpCloseHandle(h);
             delete r;
-            Live().Remove();
             return Fail(Translate(error)), nullptr;
         }
         // The wait for the response's headers has a limit of its own; without it some WinHTTP versions
@@ -651,18 +622,6 @@ private:
 IHttpBackend& SystemHttpBackend() {
     static WinHttpBackend backend;
     return backend;
-}
-
-int LiveHttpRequests() {
-    return Live().Count();
-}
-
-bool WaitForHttpRequestsToEnd(uint32_t timeoutMs) {
-    if (!Live().WaitForZero(timeoutMs)) return false;
-    // The last HANDLE_CLOSING has counted down but its thread may still be returning through this
-    // module's code: a moment for it to leave before the host may unload.
-    Sleep(20);
-    return true;
 }
 
 }  // namespace platform
