@@ -23,6 +23,7 @@
 
 #include "CalendarServer.h"
 #include "platform/Clock.h"
+#include "platform/Process.h"
 #include "platform/StopRequest.h"
 
 namespace {
@@ -61,6 +62,8 @@ bool LocationAssignment(const std::string& assignment, int64_t* location, std::s
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The address line goes out as "...\n" on every platform, for the programs that read it.
+    platform::PrepareStandardStreams();
     std::string dataPath;
     std::string bindAddress = "127.0.0.1";
     long port = 9256;
