@@ -16,6 +16,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/LocalZone.h"
+#include "platform/MachineNames.h"
 
 using nlohmann::json;
 
@@ -517,6 +518,11 @@ void CalendarServer::CalendarRead(int64_t location, const std::string& source, c
              ": cannot keep a copy of the calendar: " + db_.LastError());
 }
 
+void CalendarServer::SetAccess(Access access) {
+    access_ = std::move(access);
+    ownNames_ = platform::MachineNames();
+}
+
 void CalendarServer::Note(const std::string& line) {
     if (notes_) notes_(line);
 }
@@ -533,6 +539,8 @@ void CalendarServer::Register(httplib::Server& server, std::ostream* log) {
         };
     };
     server.set_payload_max_length(kMaxBodyBytes);
+    // Our own listener refuses clients of other networks before they take a thread.
+    if (auto* front = dynamic_cast<HttpServer*>(&server)) front->SetClients(access_.clients);
     server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
         std::string why;
         int status = Refusal(req, &why);
@@ -574,8 +582,10 @@ int CalendarServer::Refusal(const httplib::Request& req, std::string* why) const
                      [&](const Network& n) { return InNetwork(n, req.remote_addr); })) {
         return *why = "this server does not serve " + req.remote_addr, 403;
     }
+    // A page whose site name is made to point at this server sends that name as its Host: only this
+    // machine's own names and addresses, and the names given, are answered to.
     const std::string host = Lower(req.get_header_value("Host"));
-    if (access_.loopbackOnly && req.has_header("Host")) {
+    if (req.has_header("Host")) {
         // The name without its port; an IPv6 address comes in brackets.
         std::string name = host;
         if (!name.empty() && name[0] == '[') {
@@ -583,9 +593,19 @@ int CalendarServer::Refusal(const httplib::Request& req, std::string* why) const
         } else {
             name = name.substr(0, name.find(':'));
         }
-        if (name != "localhost" && !IsLoopbackAddress(name) &&
+        Network address;
+        const bool isAddress = ParseNetwork(name, &address);
+        auto same = [&](const std::string& other) {
+            return other == name || (isAddress && InNetwork(address, other));
+        };
+        if (name != "localhost" && !IsLoopbackAddress(name) && !same(req.local_addr) &&
+            std::none_of(ownNames_.begin(), ownNames_.end(), same) &&
             std::find(access_.hosts.begin(), access_.hosts.end(), name) == access_.hosts.end()) {
-            return *why = "this server answers only to names of this machine, not " + name, 403;
+            return *why =
+                       "this server answers only to names of this machine (and those given with "
+                       "--allow-host), not " +
+                       name,
+                   403;
         }
     }
     // Requests a browser sends on behalf of another site's page.
@@ -795,7 +815,10 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
     if (!calendar) return Error(res, 503, "the calendar of this location has not been read yet");
     if (to > calendar->indexedTo()) source.Requested(to);
     std::string text = "{\"calendaractions\":[";
-    calendar->AppendActions(from, to, &text);
+    // An answer cut by time would lose cues without a word: the client keeps what it read before.
+    if (!calendar->AppendActions(from, to, &text))
+        return Error(res, 503,
+                     "the server is too busy to expand this calendar for that window; ask again later");
     if (text.size() > kMaxAnswerBytes) return Error(res, 400, tooLarge);
     res.status = 200;
     res.set_content(text + "]}", "application/json");

@@ -43,11 +43,11 @@ bool UtcToLocalInstant(time_t utc, uint64_t* instant);
 
 // Who may talk to the server. A browser on the operator's machine is a client too: a page of any site may
 // send it requests, so requests that a browser marks as another site's are refused.
+// A request must name this machine as its Host (a page whose name is made to resolve to this machine names
+// its own site instead): localhost, a loopback address, this machine's name or one of its addresses.
 struct Access {
-    // While the server listens on loopback only, a request must name this machine as its Host (a page
-    // whose name resolves to 127.0.0.1 names its own site instead).
-    bool loopbackOnly = true;
-    std::vector<std::string> hosts;  // further Host names accepted (--allow-host)
+    bool loopbackOnly = true;        // whether the server listens on loopback only
+    std::vector<std::string> hosts;  // further Host names accepted (--allow-host), in lower case
     std::vector<Network> clients;    // when not empty, the only client networks served (--allow-from)
 };
 
@@ -89,7 +89,7 @@ public:
     void SetNotes(std::function<void(const std::string&)> notes) { notes_ = std::move(notes); }
 
     // Who may send requests; set before Register.
-    void SetAccess(Access access) { access_ = std::move(access); }
+    void SetAccess(Access access);
 
     // Installs the routes on an HTTP server, and a log line per request on `log` (may be null).
     void Register(httplib::Server& server, std::ostream* log);
@@ -125,6 +125,7 @@ private:
     bool seeded_ = false;
     std::function<void(const std::string&)> notes_;
     Access access_;
+    std::vector<std::string> ownNames_;  // this machine's name and addresses, read with the access
     std::map<int64_t, std::unique_ptr<IcsSource>> sources_;  // fixed once serving
 };
 

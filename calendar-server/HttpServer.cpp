@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "platform/NetSocket.h"
 
@@ -134,14 +140,95 @@ bool AddressBytes(const std::string& text, int* family, uint8_t bytes[16]) {
 
 }  // namespace
 
+// The threads that serve connections, and the connections waiting for one. The listener hands each
+// accepted connection to it on the listener's own thread, where a connection that may not be served is
+// closed at once: a refused or excess client never takes a thread, nor is any of its bytes read.
+class HttpServer::Pool : public httplib::TaskQueue {
+public:
+    explicit Pool(HttpServer& server) : server_(server) {
+        for (size_t i = 0; i < server_.limits_.threads; ++i) threads_.emplace_back([this] { Work(); });
+    }
+
+    // The listener's job for a connection ends in Admit (through process_and_close_socket).
+    void enqueue(std::function<void()> job) override { job(); }
+
+    void shutdown() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : threads_) t.join();
+        for (const Waiting& w : waiting_) httplib::detail::close_socket(w.sock);
+        waiting_.clear();
+    }
+
+    void Admit(socket_t sock) {
+        std::string client;
+        int port = 0;
+        platform::SocketAddress(static_cast<platform::SocketHandle>(sock), true, &client, &port);
+        const auto& networks = server_.clients_;
+        const bool allowed =
+            networks.empty() || std::any_of(networks.begin(), networks.end(),
+                                            [&](const Network& n) { return InNetwork(n, client); });
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            size_t& held = held_[client];
+            if (allowed && !stopping_ && held < server_.limits_.perClient &&
+                waiting_.size() < server_.limits_.waiting) {
+                ++held;
+                waiting_.push_back({sock, client});
+                wake_.notify_one();
+                return;
+            }
+            if (held == 0) held_.erase(client);
+        }
+        httplib::detail::close_socket(sock);
+    }
+
+private:
+    struct Waiting {
+        socket_t sock;
+        std::string client;
+    };
+
+    void Work() {
+        for (;;) {
+            Waiting next;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+                if (stopping_) return;
+                next = std::move(waiting_.front());
+                waiting_.pop_front();
+            }
+            server_.Serve(next.sock);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (--held_[next.client] == 0) held_.erase(next.client);
+        }
+    }
+
+    HttpServer& server_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Waiting> waiting_;
+    std::map<std::string, size_t> held_;  // connections per client address, served or waiting
+    bool stopping_ = false;
+};
+
 HttpServer::HttpServer(const Limits& limits) : limits_(limits) {
-    const size_t threads = limits_.threads;
-    new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    new_task_queue = [this] { return pool_ = new Pool(*this); };
     // A kept connection saves the client a connect per request; the plug-in asks a few things in a row.
     set_keep_alive_max_count(100);
 }
 
 bool HttpServer::process_and_close_socket(socket_t sock) {
+    pool_->Admit(sock);
+    return true;
+}
+
+bool HttpServer::Serve(socket_t sock) {
     // An answer goes out in pieces (head, then body): without this every answer on a kept connection
     // would wait for the client's delayed acknowledgement.
     const auto handle = static_cast<platform::SocketHandle>(sock);

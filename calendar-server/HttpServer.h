@@ -7,8 +7,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace calendar_server {
+
+// A network as "ADDRESS/PREFIX" or a single "ADDRESS", IPv4 or IPv6.
+struct Network {
+    int family = 0;  // 4 (IPv4) or 6 (IPv6)
+    uint8_t address[16] = {};
+    int prefix = 0;
+};
 
 class HttpServer : public httplib::Server {
 public:
@@ -22,6 +31,11 @@ public:
         int answerMs = 30000;
         // Connections served at once; more wait for a free thread.
         size_t threads = 64;
+        // Connections one client address may hold, served or waiting, and connections waiting for a
+        // thread: one more is closed as it is accepted, so that no client can hold every thread or
+        // pile up sockets without end.
+        size_t perClient = 16;
+        size_t waiting = 256;
     };
     explicit HttpServer(const Limits& limits);
     HttpServer() : HttpServer(Limits()) {}
@@ -30,18 +44,22 @@ public:
     // after the answer, rather than taking that body for the next request.
     static void EndAfterAnswer();
 
+    // When not empty, the only client networks served: a connection from elsewhere is closed as it is
+    // accepted, before it takes a thread or is read. Set before listening.
+    void SetClients(std::vector<Network> clients) { clients_ = std::move(clients); }
+
 private:
-    // Serves one accepted connection: its requests in turn while it is kept alive, each within the limits.
+    class Pool;
+
+    // Called by the listener, on its own thread, for each accepted connection: admits it to the pool's
+    // queue, or closes it at once.
     bool process_and_close_socket(socket_t sock) override;
+    // Serves one connection: its requests in turn while it is kept alive, each within the limits.
+    bool Serve(socket_t sock);
 
     Limits limits_;
-};
-
-// A network as "ADDRESS/PREFIX" or a single "ADDRESS", IPv4 or IPv6.
-struct Network {
-    int family = 0;  // 4 (IPv4) or 6 (IPv6)
-    uint8_t address[16] = {};
-    int prefix = 0;
+    std::vector<Network> clients_;
+    Pool* pool_ = nullptr;  // owned by the listener while it runs
 };
 bool ParseNetwork(const std::string& text, Network* network);
 // Whether a client address (as cpp-httplib reports it) lies in the network; an IPv4 client seen through an

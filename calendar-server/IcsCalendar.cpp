@@ -46,13 +46,12 @@ void QuietLibrary() {
     });
 }
 
-// A rule's expansion over one window gives up after this many steps or this much time, and is not tried
-// again for that calendar.
+// A rule's expansion over one window stops after this many steps: the bounds that cut an answer are counts,
+// so a calendar gives the same answer for a window on any machine at any load.
 constexpr long kMaxSteps = 50000000;
-constexpr std::chrono::milliseconds kMaxRuleTime{1000};
-// All rules of a window together: past this (and a little more per event, so that a large calendar of
-// plain rules is never cut short on a slow machine), the rules not yet expanded are given up too.
-constexpr std::chrono::milliseconds kMaxWindowTime{5000};
+// The last resort, for a calendar whose bounded work is still too much for a machine: a window whose
+// expansion takes longer than this (and a little more per event) is not answered at all, and nothing of it
+// is kept for later windows.
 constexpr std::chrono::microseconds kMoreTimePerEvent{1000};
 // The device fires at most one action a second: more than one a minute per event and day is cut.
 constexpr size_t kMaxPerDay = 1440;
@@ -112,7 +111,7 @@ struct Rule {
     bool hasUntil = false;
     int64_t untilWall = 0;  // in the event's wall time
     std::vector<int> hours, minutes, seconds;
-    std::shared_ptr<std::atomic<bool>> gaveUp = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> cutNoted = std::make_shared<std::atomic<bool>>(false);
 };
 
 struct Event {
@@ -129,8 +128,9 @@ struct Event {
     std::optional<SunPlan> sun;  // its time follows the sun on each occurrence's date
 };
 
-// Seconds since 1970 (UTC) of a wall time in its zone; floating times are the server's local time.
-bool ToUtc(const icaltimetype& t, time_t* out) {
+// Seconds since 1970 (UTC) of a wall time in its zone as the library or the C library reads it; floating
+// times are the server's local time.
+bool ConvertToUtc(const icaltimetype& t, time_t* out) {
     if (t.zone) {
         *out = icaltime_as_timet_with_zone(t, t.zone);
         return true;
@@ -145,6 +145,34 @@ bool ToUtc(const icaltimetype& t, time_t* out) {
     int64_t utc = 0;
     if (!platform::LocalTimeToUtc(local, &utc)) return false;
     *out = static_cast<time_t>(utc);
+    return true;
+}
+
+// The wall time (see WallSeconds) of an instant in a zone; floating: the server's local time.
+bool WallAt(time_t utc, const icaltimezone* zone, int64_t* wall) {
+    if (zone) {
+        *wall = WallSeconds(icaltime_from_timet_with_zone(utc, 0, const_cast<icaltimezone*>(zone)));
+        return true;
+    }
+    std::tm tm{};
+    if (!localtime_r(&utc, &tm)) return false;
+    *wall = DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * kDay + tm.tm_hour * 3600 +
+            tm.tm_min * 60 + tm.tm_sec;
+    return true;
+}
+
+// Seconds since 1970 (UTC) of a wall time in its zone; floating times are the server's local time. A wall
+// time that the clocks skip (the hour they are set forward) is read with the offset from before the skip,
+// zoned and floating alike: 02:30 on the morning the clocks go from 02:00 to 03:00 is 03:30.
+bool ToUtc(const icaltimetype& t, time_t* out) {
+    if (!ConvertToUtc(t, out)) return false;
+    const int64_t wall = WallSeconds(t);
+    int64_t back = 0, before = 0;
+    // No zone moves its clocks twice within two days: the offset two days earlier is the one before the
+    // skip.
+    const time_t earlier = *out - 2 * kDay;
+    if (WallAt(*out, t.zone, &back) && back != wall && WallAt(earlier, t.zone, &before))
+        *out = static_cast<time_t>(wall - (before - earlier));
     return true;
 }
 
@@ -196,19 +224,25 @@ bool ZoneOf(icalcomponent* root, icalproperty* prop, icaltimetype* t) {
     return zone != nullptr;
 }
 
-// The properties the server reads from an event: one of them that the library could not read makes the
-// event unusable; any other broken property is ignored.
-bool UsedProperty(const std::string& error) {
+// The name (upper case) of the property a library error is about; empty when it names none.
+std::string ErrorProperty(const std::string& error) {
     // The library's messages name the property as "... <NAME> property".
     const size_t at = error.find(" property");
-    if (at == std::string::npos) return false;
+    if (at == std::string::npos) return std::string();
     const size_t begin = error.rfind(' ', at - 1);
     std::string name = error.substr(begin == std::string::npos ? 0 : begin + 1,
                                     begin == std::string::npos ? at : at - begin - 1);
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    static const char* const kUsed[] = {"DTSTART",       "RRULE",   "RDATE",  "EXDATE",
-                                        "RECURRENCE-ID", "SUMMARY", "STATUS", "GEO"};
-    return std::find(std::begin(kUsed), std::end(kUsed), name) != std::end(kUsed);
+    return name;
+}
+
+// The properties the server reads from every event: one of them that the library could not read makes
+// the event unusable; any other broken property is ignored (GEO matters only to events that follow the
+// sun, and is judged there).
+bool UsedProperty(const std::string& error) {
+    static const char* const kUsed[] = {"DTSTART",       "RRULE",   "RDATE", "EXDATE",
+                                        "RECURRENCE-ID", "SUMMARY", "STATUS"};
+    return std::find(std::begin(kUsed), std::end(kUsed), ErrorProperty(error)) != std::end(kUsed);
 }
 
 std::vector<int> Values(const short* list, size_t size, int low, int high) {
@@ -331,10 +365,12 @@ bool ReadSun(icalcomponent* c, const Coordinates* place, std::string* name, Even
 bool ReadEvent(icalcomponent* root, icalcomponent* c, const Coordinates* place, Event* e, bool* skip,
                std::string* why, std::string* ignored) {
     *skip = false;
+    std::string badGeo;
     for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_XLICERROR_PROPERTY); p;
          p = icalcomponent_get_next_property(c, ICAL_XLICERROR_PROPERTY)) {
         const std::string error = Text(icalproperty_get_xlicerror(p));
         if (UsedProperty(error)) return *why = error, false;
+        if (ErrorProperty(error) == "GEO") badGeo = error;
         ignored->append(ignored->empty() ? "" : "; ").append(error);
     }
     icalproperty* start = icalcomponent_get_first_property(c, ICAL_DTSTART_PROPERTY);
@@ -347,6 +383,8 @@ bool ReadEvent(icalcomponent* root, icalcomponent* c, const Coordinates* place, 
 
     std::string name = Text(icalcomponent_get_summary(c));
     if (!ReadSun(c, place, &name, e, why)) return false;
+    // An unreadable GEO would otherwise leave a sun event at its location's coordinates.
+    if (e->sun && !badGeo.empty()) return *why = badGeo, false;
     const size_t equals = name.find('=');
     const bool variable = equals != std::string::npos;
     const nlohmann::json members{{"macro", name.substr(0, equals)},
@@ -416,7 +454,6 @@ Walk WalkRule(const Event& e, const Rule& r, int64_t low, int64_t high, const st
                          : r.freq == ICAL_SECONDLY_RECURRENCE ? 1
                                                               : 0;
     const int64_t startUnit = unit ? FloorDiv(start, unit) : 0;
-    const auto deadline = std::chrono::steady_clock::now() + kMaxRuleTime;
     long steps = 0;
     long counted = 1;
     Walk result = Walk::kDone;
@@ -434,8 +471,10 @@ Walk WalkRule(const Event& e, const Rule& r, int64_t low, int64_t high, const st
                     if (++steps % 4096 == 0) {
                         if (cancel && cancel->load()) {
                             result = Walk::kCancelled, end = true;
-                        } else if (steps > kMaxSteps || std::chrono::steady_clock::now() > deadline) {
-                            *why = "expanding the recurrence rule took too long; given up";
+                        } else if (steps > kMaxSteps) {
+                            *why = "expanding the recurrence rule takes more than " +
+                                   std::to_string(kMaxSteps) +
+                                   " steps for a window; its instances after that are given up";
                             result = Walk::kGaveUp, end = true;
                         }
                         if (end) break;
@@ -463,8 +502,9 @@ Walk WalkRule(const Event& e, const Rule& r, int64_t low, int64_t high, const st
                 }
             }
         }
-        if (!end && ++steps % 4096 == 0 && std::chrono::steady_clock::now() > deadline) {
-            *why = "expanding the recurrence rule took too long; given up";
+        if (!end && ++steps > kMaxSteps) {
+            *why = "expanding the recurrence rule takes more than " + std::to_string(kMaxSteps) +
+                   " steps for a window; its instances after that are given up";
             result = Walk::kGaveUp;
             break;
         }
@@ -508,13 +548,12 @@ bool ExpandClock(const Event& e, uint64_t from, uint64_t to, const std::atomic<b
     const int64_t high = LocalWallSeconds(to) + kZoneSlackSeconds;
     std::vector<int64_t> walls;
     for (const Rule& rule : e.rules) {
-        if (rule.gaveUp->load()) continue;
         walls.clear();
         int64_t cutDay = -1;
         std::string why;
         const Walk walk = WalkRule(e, rule, low, high, cancel, &walls, &cutDay, &why);
         if (walk == Walk::kCancelled) return false;
-        if (walk == Walk::kGaveUp && !rule.gaveUp->exchange(true) && note) note(e.description + ": " + why);
+        if (walk == Walk::kGaveUp && !rule.cutNoted->exchange(true) && note) note(e.description + ": " + why);
         if (cutDay >= 0 && !e.cutNoted->exchange(true) && note) {
             note(e.description + ": more than " + std::to_string(kMaxPerDay) + " instances on " +
                  DayText(cutDay) + " (and maybe other days); the first " + std::to_string(kMaxPerDay) +
@@ -649,6 +688,7 @@ struct IcsCalendar::Events {
     std::string name;
     std::vector<Event> list;
     Note later;  // what expansions after the first read have to say
+    std::chrono::milliseconds budget{IcsCalendar::kDefaultBudgetMs};  // a window's expansion, at most
 };
 
 IcsCalendar::~IcsCalendar() = default;
@@ -656,7 +696,7 @@ IcsCalendar::~IcsCalendar() = default;
 std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, uint64_t from, uint64_t to,
                                                       std::vector<std::string>* notes, std::string* error,
                                                       Note later, const std::atomic<bool>* cancel,
-                                                      const Coordinates* place) {
+                                                      const Coordinates* place, int budgetMs) {
     QuietLibrary();
     if (!EndsWhole(text)) return *error = "not a whole calendar (no END:VCALENDAR at its end)", nullptr;
     if (Depth(text) > kMaxDepth) {
@@ -664,6 +704,7 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Parse(const std::string& text, u
     }
     auto events = std::make_shared<Events>();
     events->later = std::move(later);
+    events->budget = std::chrono::milliseconds(budgetMs);
     {
         std::lock_guard<std::mutex> lock(LibraryLock());
         events->root = icalparser_parse_string(text.c_str());
@@ -755,8 +796,9 @@ std::shared_ptr<const IcsCalendar> IcsCalendar::Reindexed(uint64_t from, uint64_
     return calendar;
 }
 
-bool IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
-                          std::vector<Occurrence>* found, size_t* sunless) const {
+IcsCalendar::Collected IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel,
+                                            const Note& note, std::vector<Occurrence>* found,
+                                            size_t* sunless) const {
     auto byTime = [](const Occurrence& a, const Occurrence& b) {
         return a.time < b.time || (a.time == b.time && a.event < b.event);
     };
@@ -766,27 +808,31 @@ bool IcsCalendar::Collect(uint64_t from, uint64_t to, const std::atomic<bool>* c
         if (found->size() > kMaxHeld) found->resize(kMaxHeld), cut = true;
     };
     std::vector<std::pair<time_t, uint64_t>> times;
-    const auto deadline = std::chrono::steady_clock::now() + kMaxWindowTime +
-                          kMoreTimePerEvent * static_cast<int64_t>(events_->list.size());
-    size_t late = 0;
+    const auto began = std::chrono::steady_clock::now();
+    const auto deadline =
+        began + events_->budget + kMoreTimePerEvent * static_cast<int64_t>(events_->list.size());
     for (size_t i = 0; i < events_->list.size(); ++i) {
         if (std::chrono::steady_clock::now() > deadline) {
-            for (const Rule& rule : events_->list[i].rules) late += !rule.gaveUp->exchange(true);
+            found->clear();
+            if (note) {
+                note("expanding the calendar from " + FormatLocalTime(from) + " to " + FormatLocalTime(to) +
+                     " took longer than " +
+                     std::to_string(
+                         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - began).count()) +
+                     " ms (the machine is busy or the calendar too large); that window is not answered");
+            }
+            return Collected::kLate;
         }
         if (!Expand(events_->list[i], from, to, cancel, note, &times, sunless)) break;
         for (const auto& t : times) found->push_back(Occurrence{t.second, static_cast<uint32_t>(i)});
         if (found->size() > 2 * kMaxHeld) trim();
     }
     trim();
-    if (late && note) {
-        note("expanding the calendar took too long; " + std::to_string(late) +
-             " recurrence rules not yet expanded are given up");
-    }
     if (cut && note) {
         note("more than " + std::to_string(kMaxHeld) + " instances from " + FormatLocalTime(from) + " to " +
              FormatLocalTime(to) + "; those after " + FormatLocalTime(found->back().time) + " are cut");
     }
-    return !cut;
+    return cut ? Collected::kCut : Collected::kWhole;
 }
 
 void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
@@ -795,7 +841,11 @@ void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* can
     to_ = to;
     index_.clear();
     wholeTo_ = to;
-    if (!Collect(from, to, cancel, note, &index_, sunless) && !index_.empty()) {
+    const Collected collected = Collect(from, to, cancel, note, &index_, sunless);
+    if (collected == Collected::kLate) {
+        // Nothing is served from an index cut by time: each request is expanded for its own window.
+        wholeTo_ = 0;
+    } else if (collected == Collected::kCut && !index_.empty()) {
         // The last instant kept may have lost some of its actions: the index ends before it, and later
         // requests are expanded for their own window.
         wholeTo_ = index_.back().time - 1;
@@ -803,7 +853,7 @@ void IcsCalendar::Index(uint64_t from, uint64_t to, const std::atomic<bool>* can
     }
 }
 
-void IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) const {
+bool IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) const {
     std::vector<Occurrence> found;
     if (from >= from_ && to <= wholeTo_) {
         auto lo = std::lower_bound(index_.begin(), index_.end(), from,
@@ -811,14 +861,15 @@ void IcsCalendar::AppendActions(uint64_t from, uint64_t to, std::string* json) c
         auto hi = std::upper_bound(lo, index_.end(), to,
                                    [](uint64_t t, const Occurrence& o) { return t < o.time; });
         found.assign(lo, hi);
-    } else {
-        Collect(from, to, nullptr, events_->later, &found, nullptr);
+    } else if (Collect(from, to, nullptr, events_->later, &found, nullptr) == Collected::kLate) {
+        return false;
     }
     for (const Occurrence& o : found) {
         if (json->size() > 0 && json->back() == '}') json->push_back(',');
         json->append("{\"date\":\"").append(FormatLocalTime(o.time)).append("\"");
         json->append(events_->list[o.event].members);
     }
+    return true;
 }
 
 const std::string& IcsCalendar::name() const {

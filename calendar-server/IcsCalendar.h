@@ -7,8 +7,10 @@
 // dates, exception dates, overridden instances) are expanded; zoned and UTC times are converted to the
 // server's local time, floating times are taken as local.
 //
-// Every expansion is bounded: a rule that takes too long is given up (and said so), an event keeps at
-// most 1,440 instances a day and a window at most 500,000 in all (what is cut is said).
+// Every expansion is bounded by counts, so that a calendar gives the same answer for a window on any
+// machine at any load: a rule's walk over a window by its steps, an event's instances by 1,440 a day and a
+// window's by 500,000 in all (what is cut is said). A window whose expansion still takes longer than a
+// time budget is not answered (and that is said); no cut outlives the window it was made for.
 //
 // Expanding a rule is slow in the calendar library (tens of microseconds per event), so the occurrences
 // of a window around today are expanded once when the calendar is read; requests inside it are answered
@@ -30,25 +32,30 @@ class IcsCalendar {
 public:
     struct Events;
     using Note = std::function<void(const std::string&)>;
+    // The time one window's expansion may take before it is given up (plus a millisecond per event).
+    static constexpr int kDefaultBudgetMs = 20000;
     ~IcsCalendar();
 
     // Reads a calendar and expands the occurrences of [from, to] (local instants); null with the reason
     // when the text is not a whole calendar. Each event that cannot be used, and each cut, adds a line to
     // `notes`; what later expansions cut or give up goes to `later`. An expansion ends early once
     // `cancel` is set. One more line in `notes` counts the sun events the sun does not reach. `place`: the
-    // location's coordinates, for the events that follow the sun without coordinates of their own.
+    // location's coordinates, for the events that follow the sun without coordinates of their own;
+    // `budgetMs`: the time budget of a window's expansion.
     static std::shared_ptr<const IcsCalendar> Parse(const std::string& text, uint64_t from, uint64_t to,
                                                     std::vector<std::string>* notes, std::string* error,
                                                     Note later = nullptr,
                                                     const std::atomic<bool>* cancel = nullptr,
-                                                    const Coordinates* place = nullptr);
+                                                    const Coordinates* place = nullptr,
+                                                    int budgetMs = kDefaultBudgetMs);
     // The same events with the occurrences of another window expanded.
     std::shared_ptr<const IcsCalendar> Reindexed(uint64_t from, uint64_t to,
                                                  const std::atomic<bool>* cancel = nullptr) const;
 
     // Appends the actions that start in [from, to] as the elements of an answer's JSON list, comma
-    // separated, by time (events of one instant in the calendar's order).
-    void AppendActions(uint64_t from, uint64_t to, std::string* json) const;
+    // separated, by time (events of one instant in the calendar's order). False, with nothing appended,
+    // when the window's expansion took longer than its time budget.
+    bool AppendActions(uint64_t from, uint64_t to, std::string* json) const;
 
     // The calendar's own name (X-WR-CALNAME), empty without one.
     const std::string& name() const;
@@ -63,9 +70,9 @@ private:
     // the sun.
     void Index(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
                size_t* sunless = nullptr);
-    // False when instances were cut.
-    bool Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
-                 std::vector<Occurrence>* found, size_t* sunless) const;
+    enum class Collected { kWhole, kCut, kLate };  // kCut: by the count of instances; kLate: by time
+    Collected Collect(uint64_t from, uint64_t to, const std::atomic<bool>* cancel, const Note& note,
+                      std::vector<Occurrence>* found, size_t* sunless) const;
 
     std::shared_ptr<const Events> events_;
     uint64_t from_ = 0;

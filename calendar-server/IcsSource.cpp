@@ -43,7 +43,8 @@ void IcsSource::Preload(const std::string& text) {
     uint64_t from = 0, to = 0;
     IndexWindow(&from, &to);
     std::string error;
-    auto calendar = IcsCalendar::Parse(text, from, to, nullptr, &error, Later(), &stop_, Place());
+    auto calendar = IcsCalendar::Parse(text, from, to, nullptr, &error, Later(), &stop_, Place(),
+                                       options_.expandBudgetMs);
     if (!calendar) return;
     std::lock_guard<std::mutex> lock(mutex_);
     current_ = std::move(calendar);
@@ -164,7 +165,8 @@ void IcsSource::Attempt() {
     uint64_t from = 0, to = 0;
     IndexWindow(&from, &to);
     std::vector<std::string> notes;
-    auto calendar = IcsCalendar::Parse(text, from, to, &notes, &error, Later(), &stop_, Place());
+    auto calendar =
+        IcsCalendar::Parse(text, from, to, &notes, &error, Later(), &stop_, Place(), options_.expandBudgetMs);
     if (stop_) return;  // expansion ended early: the calendar is not whole
     for (const std::string& n : notes) note_(where + n);
     if (!calendar) return note_(where + error + kept);

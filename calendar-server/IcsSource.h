@@ -27,6 +27,8 @@ public:
         int pollMs = 1000;                    // how often a file is looked at for a change
         int indexDays = 31;                   // days after today expanded ahead of requests
         std::optional<Coordinates> place;     // the location's, for events that follow the sun
+        // A window whose expansion takes longer is answered 503 (see IcsCalendar).
+        int expandBudgetMs = IcsCalendar::kDefaultBudgetMs;
     };
     // `note` takes one line for the operator; `read` is told of every newly read calendar and its text.
     using Note = std::function<void(const std::string&)>;

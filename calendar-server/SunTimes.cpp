@@ -49,10 +49,39 @@ Found Compute(SunEvent event, const Coordinates& where, time_t start, time_t end
     const bool noon = event == SunEvent::kNoon;
     ln_lnlat_posn observer{where.longitude, noon ? 0.0 : where.latitude};
     const double altitude = event == SunEvent::kDawn || event == SunEvent::kDusk ? -6.0 : -0.833;
+    // The sun's altitude above the event's, at a Julian day.
+    auto above = [&](double jd) {
+        ln_equ_posn position{};
+        SunOfDate(jd, &position);
+        ln_hrz_posn horizontal{};
+        ln_get_hrz_from_equ(&position, &observer, jd, &horizontal);
+        return horizontal.alt - altitude;
+    };
+    // The library takes a sun that is below the altitude at the day's start and end for one that stays
+    // below (and the reverse), though near a polar night it may rise above it around the transit for a few
+    // minutes (and near a midnight sun dip below it around the lowest point): the altitude at those two
+    // points decides, and the crossing between them is sought.
+    auto cross = [&](double jd, time_t* t) {
+        ln_lnlat_posn equator{where.longitude, 0.0};
+        ln_rst_time rst{};
+        if (ln_get_body_rst_horizon(jd, &equator, SunOfDate, -0.833, &rst) != 0) return false;
+        const bool rising = event == SunEvent::kSunrise || event == SunEvent::kDawn;
+        double low = rising ? rst.transit - 0.5 : rst.transit;
+        double high = rising ? rst.transit : rst.transit + 0.5;
+        const double atLow = above(low), atHigh = above(high);
+        if (rising ? !(atLow < 0 && atHigh > 0) : !(atLow > 0 && atHigh < 0)) return false;
+        for (int step = 0; step < 40; ++step) {
+            const double mid = (low + high) / 2;
+            ((above(mid) > 0) == rising ? high : low) = mid;
+        }
+        ln_get_timet_from_julian((low + high) / 2, t);
+        return true;
+    };
     // False when the sun does not reach the altitude that UTC day.
     auto ask = [&](double jd, time_t* t) {
         ln_rst_time rst{};
-        if (ln_get_body_rst_horizon(jd, &observer, SunOfDate, altitude, &rst) != 0) return false;
+        if (ln_get_body_rst_horizon(jd, &observer, SunOfDate, altitude, &rst) != 0)
+            return !noon && cross(jd, t);
         ln_get_timet_from_julian(event == SunEvent::kSunrise || event == SunEvent::kDawn ? rst.rise
                                  : noon                                                  ? rst.transit
                                                                                          : rst.set,
@@ -63,13 +92,6 @@ Found Compute(SunEvent event, const Coordinates& where, time_t start, time_t end
     // polar night) that is minutes off. A few steps on the sun's altitude itself settle it.
     auto refine = [&](time_t* t) {
         if (noon) return;
-        auto above = [&](double jd) {
-            ln_equ_posn position{};
-            SunOfDate(jd, &position);
-            ln_hrz_posn horizontal{};
-            ln_get_hrz_from_equ(&position, &observer, jd, &horizontal);
-            return horizontal.alt - altitude;
-        };
         const double first = ln_get_julian_from_timet(t);
         double jd = first;
         constexpr double kMinute = 1.0 / 1440;

@@ -1,12 +1,14 @@
 // The calendar server against clients that are not the plug-in: oversized or slow requests, pages of other
 // sites in a browser, clients outside the allowed networks; and database files that are not its own.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -41,13 +43,24 @@ protected:
     void TearDown() override {
         if (thread.joinable()) server->stop(), thread.join();
     }
-    int Connect() {
+    // A connection from the loopback address `from` (127.0.0.1 unless named); `begun`: not waited for.
+    int Connect(const char* from = nullptr, bool begun = false) {
         const int sock = socket(AF_INET, SOCK_STREAM, 0);
+        if (from) {
+            sockaddr_in source{};
+            source.sin_family = AF_INET;
+            inet_pton(AF_INET, from, &source.sin_addr);
+            EXPECT_EQ(0, bind(sock, reinterpret_cast<sockaddr*>(&source), sizeof source));
+        }
+        if (begun) fcntl(sock, F_SETFL, O_NONBLOCK);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        EXPECT_EQ(0, connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address));
+        const int connected = connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        if (!begun) {
+            EXPECT_EQ(0, connected);
+        }
         return sock;
     }
     // The status of a request sent exactly as written (a Host line is added unless it has one).
@@ -107,7 +120,7 @@ TEST_F(GuardTest, SlowClientsAreCutOffAndDoNotHoldOtherRequests) {
     // Sixteen clients trickling their requests a byte at a time: each byte comes well within the
     // time a read may wait, the whole request never.
     std::vector<int> trickling(16);
-    for (int& sock : trickling) sock = Connect();
+    for (int& sock : trickling) sock = Connect("127.0.0.2");
     std::atomic<bool> trickle{true};
     std::thread trickler([&] {
         const std::string request = "GET /apiv1/location HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: ";
@@ -178,7 +191,72 @@ TEST_F(GuardTest, OnlyClientsOfTheAllowedNetworksAreServed) {
     ASSERT_TRUE(calendar_server::ParseNetwork("10.0.0.0/8", &access.clients[0]));
     ASSERT_TRUE(calendar_server::ParseNetwork("::1", &access.clients[1]));
     Start(access);
-    EXPECT_EQ(403, Raw("GET", "/apiv1/location"));
+    // Closed as it is accepted, without an answer.
+    EXPECT_EQ(-1, Raw("GET", "/apiv1/location"));
+}
+
+TEST_F(GuardTest, BeyondLoopbackOnlyThisMachinesNamesAreAnsweredTo) {
+    Access access;
+    access.loopbackOnly = false;
+    Start(access);
+    const std::string atPort = ":" + std::to_string(port);
+    // A page whose name was made to point at this server writes with its own name as Host and Origin.
+    EXPECT_EQ(403, Raw("DELETE", "/apiv1/variable/1",
+                       "Host: evil.example" + atPort + "\r\nOrigin: http://evil.example" + atPort + "\r\n"));
+    EXPECT_EQ(1u, calendar.Document()["variables"].size());
+    char name[256] = "";
+    ASSERT_EQ(0, gethostname(name, sizeof name - 1));
+    std::string host = name;
+    for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(200, Raw("GET", "/apiv1/location", "Host: " + host + atPort + "\r\n"));
+}
+
+TEST_F(GuardTest, AClientOfARefusedNetworkHoldingHundredsOfSocketsDelaysNoOther) {
+    Access access;
+    access.clients.resize(1);
+    ASSERT_TRUE(calendar_server::ParseNetwork("127.0.0.1", &access.clients[0]));
+    Start(access);
+    // Three hundred connections, begun at once and waited for until the server has taken each.
+    std::vector<pollfd> idle(300);
+    for (pollfd& p : idle) p = {Connect("127.0.0.2", true), POLLOUT, 0};
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (pollfd& p : idle) {
+        while (poll(&p, 1, 100) == 0 && std::chrono::steady_clock::now() < end) {
+        }
+    }
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(3, 0);
+    client.set_read_timeout(3, 0);
+    const auto answer = client.Get("/apiv1/location");
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(200, answer->status);
+    EXPECT_TRUE(ClosedWithin(idle.back().fd, 1000));
+    for (const pollfd& p : idle) close(p.fd);
+}
+
+TEST_F(GuardTest, ConnectionsBeyondAClientsShareOrTheWaitingBoundAreClosedAtOnce) {
+    HttpServer::Limits limits;
+    limits.threads = 2;
+    limits.perClient = 2;
+    limits.waiting = 2;
+    Start(Access(), limits);
+    // Two kept connections of one client, answered once, hold both threads.
+    const std::string request = "GET /apiv1/location HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::vector<int> kept;
+    for (int i = 0; i < 2; ++i) {
+        kept.push_back(Connect("127.0.0.2"));
+        send(kept.back(), request.data(), request.size(), MSG_NOSIGNAL);
+        char answer[16] = "";
+        ASSERT_GT(recv(kept.back(), answer, sizeof answer, 0), 0);
+    }
+    const int third = Connect("127.0.0.2");
+    const int waiting[] = {Connect("127.0.0.3"), Connect("127.0.0.4")};
+    const int beyond = Connect("127.0.0.5");
+    EXPECT_TRUE(ClosedWithin(third, 1000));
+    EXPECT_TRUE(ClosedWithin(beyond, 1000));
+    for (int sock : waiting) EXPECT_FALSE(ClosedWithin(sock, 200));
+    for (int sock : kept) close(sock);
+    for (int sock : {third, waiting[0], waiting[1], beyond}) close(sock);
 }
 
 namespace {

@@ -72,6 +72,17 @@ TEST_F(IcsRead, EmptyTextPropertiesAreIgnoredButAnUnreadablePropertyInUseRefuses
     EXPECT_NE(std::string::npos, Notes().find("\"Refused\" (UID Refused): Can't parse as RECUR")) << Notes();
 }
 
+TEST_F(IcsRead, AnUnreadableGeoIsIgnoredOnAnEventThatDoesNotFollowTheSun) {
+    Read(Event("Doors open", "GEO:52.52,13.40\r\nDTSTART:20250303T100000\r\n") +
+             Event("Shutters @sunrise", "GEO:52.52,13.40\r\nDTSTART:20250303T100000\r\n"),
+         "2025-03-03T00:00:00", "2025-03-04T00:00:00");
+    ASSERT_TRUE(calendar) << error;
+    EXPECT_EQ((std::vector<std::string>{"2025-03-03T10:00:00 Doors open"}),
+              Actions("2025-03-03T00:00:00", "2025-03-04T00:00:00"));
+    EXPECT_NE(std::string::npos, Notes().find("\"Doors open\" (UID Doors open): ignored:")) << Notes();
+    EXPECT_NE(std::string::npos, Notes().find("GEO")) << Notes();
+}
+
 TEST_F(IcsRead, SubDailyIntervalsFollowTheStartInEveryWindow) {
     const std::string events =
         Event("Three", "DTSTART:20250303T100000\r\nRRULE:FREQ=HOURLY;INTERVAL=3\r\n") +
@@ -88,15 +99,26 @@ TEST_F(IcsRead, SubDailyIntervalsFollowTheStartInEveryWindow) {
     EXPECT_EQ(indexed, Actions("2025-03-04T00:00:00", "2025-03-04T05:00:00"));
 }
 
-TEST_F(IcsRead, OnlyTheInstanceInADaylightSavingGapMovesAndTheRepeatedHourKeepsBothInstants) {
-    Read(Event("Gap", "DTSTART;TZID=Europe/Berlin:20250330T023000\r\nRRULE:FREQ=DAILY;COUNT=3\r\n") +
-             Event("Hourly", "DTSTART:20251026T000000Z\r\nRRULE:FREQ=HOURLY;COUNT=4\r\n"),
-         "2025-03-29T00:00:00", "2025-10-27T00:00:00");
+TEST_F(IcsRead, AnInstanceInADaylightSavingGapMovesAnHourLaterAndTheRepeatedHourKeepsBothInstants) {
+    // A time the clocks skip is read with the offset from before the skip (02:30 is 03:30): in the
+    // system's zone of that name, in the calendar's own zone, as a floating time, and in a rule's instance.
+    Read(
+        "BEGIN:VTIMEZONE\r\nTZID:Stage time\r\nBEGIN:STANDARD\r\nDTSTART:19701025T030000\r\n"
+        "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\n"
+        "END:STANDARD\r\nBEGIN:DAYLIGHT\r\nDTSTART:19700329T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-"
+        "1SU\r\n"
+        "TZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n" +
+            Event("Gap", "DTSTART;TZID=Europe/Berlin:20250330T023000\r\nRRULE:FREQ=DAILY;COUNT=3\r\n") +
+            Event("Own zone", "DTSTART;TZID=Stage time:20250330T023000\r\n") +
+            Event("Floating", "DTSTART:20250330T023000\r\n") +
+            Event("Crossing", "DTSTART:20250329T023000\r\nRRULE:FREQ=DAILY;COUNT=2\r\n") +
+            Event("Hourly", "DTSTART:20251026T000000Z\r\nRRULE:FREQ=HOURLY;COUNT=4\r\n"),
+        "2025-03-29T00:00:00", "2025-10-27T00:00:00");
     ASSERT_TRUE(calendar) << error;
-    const auto spring = Actions("2025-03-30T00:00:00", "2025-04-01T23:59:59");
-    ASSERT_EQ(3u, spring.size());
-    EXPECT_EQ("2025-03-31T02:30:00 Gap", spring[1]);
-    EXPECT_EQ("2025-04-01T02:30:00 Gap", spring[2]);
+    EXPECT_EQ((std::vector<std::string>{"2025-03-30T03:30:00 Gap", "2025-03-30T03:30:00 Own zone",
+                                        "2025-03-30T03:30:00 Floating", "2025-03-30T03:30:00 Crossing",
+                                        "2025-03-31T02:30:00 Gap", "2025-04-01T02:30:00 Gap"}),
+              Actions("2025-03-30T00:00:00", "2025-04-01T23:59:59"));
     EXPECT_EQ((std::vector<std::string>{"2025-10-26T02:00:00 Hourly", "2025-10-26T02:00:00 Hourly",
                                         "2025-10-26T03:00:00 Hourly", "2025-10-26T04:00:00 Hourly"}),
               Actions("2025-10-26T00:00:00", "2025-10-26T23:59:59"));

@@ -176,6 +176,24 @@ TEST_F(SunTimes, OccurrencesTakeTheirDatesSunTimeWithinAMinuteOfAnEphemeris) {
         << notes[0];
 }
 
+TEST_F(SunTimes, TheBriefDaysAtEitherEndOfAPolarNightHaveTheirSunriseAndSunset) {
+    // Tromso: the sun's centre barely clears the sunrise altitude at its transit on these dates.
+    const Coordinates tromso{69.6492, 18.9553};
+    const std::vector<std::string> reference = Reference(
+        "sunrise 69.6492 18.9553 2027-01-15\nsunset 69.6492 18.9553 2027-01-15\n"
+        "sunrise 69.6492 18.9553 2026-11-27\nsunset 69.6492 18.9553 2026-11-27\n");
+    ASSERT_EQ(4u, reference.size());
+    for (size_t i = 0; i < 4; ++i) {
+        uint64_t want = 0, got = 0;
+        bool dateOnly = false, sunless = false;
+        ASSERT_TRUE(ParseLocalTime(reference[i], &want, &dateOnly)) << reference[i];
+        const SunPlan plan{SunMarker{i % 2 ? SunEvent::kSunset : SunEvent::kSunrise, 0}, tromso};
+        ASSERT_TRUE(SunTime(plan, want, &got, &sunless)) << "none on the date of " << reference[i];
+        EXPECT_LT(got > want ? got - want : want - got, 60 * platform::kTicksPerSecond)
+            << FormatLocalTime(got) << ", the reference " << reference[i];
+    }
+}
+
 TEST_F(SunTimes, MistypedMarkersBadGeoAndMissingCoordinatesSkipTheEventWithANote) {
     const std::string text = Calendar(Event("Lights @sunsett", "DTSTART:20260327T120000\r\n") +
                                       Event("Shutters @sunrise", "GEO:91;10\r\nDTSTART:20260327T120000\r\n") +
