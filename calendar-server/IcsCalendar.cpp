@@ -154,10 +154,9 @@ bool WallAt(time_t utc, const icaltimezone* zone, int64_t* wall) {
         *wall = WallSeconds(icaltime_from_timet_with_zone(utc, 0, const_cast<icaltimezone*>(zone)));
         return true;
     }
-    std::tm tm{};
-    if (!localtime_r(&utc, &tm)) return false;
-    *wall = DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * kDay + tm.tm_hour * 3600 +
-            tm.tm_min * 60 + tm.tm_sec;
+    platform::CalendarTime tm;
+    if (!platform::UtcToLocalTime(static_cast<int64_t>(utc), &tm)) return false;
+    *wall = DaysFromCivil(tm.year, tm.month, tm.day) * kDay + tm.hour * 3600 + tm.minute * 60 + tm.second;
     return true;
 }
 
