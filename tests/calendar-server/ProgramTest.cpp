@@ -364,8 +364,8 @@ TEST(CalendarServerProgram, ServesZonedEventsByTheCurrentZoneData) {
     std::ofstream ics(path);
     ics << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//zones//EN\r\n";
     for (const char* zone : {"America/Mexico_City", "Asia/Almaty", "America/Nuuk"}) {
-        ics << "BEGIN:VEVENT\r\nUID:" << zone << "\r\nDTSTAMP:20250101T000000Z\r\nDTSTART;TZID=" << zone << ":"
-            << compact << "T120000\r\nSUMMARY:" << zone << "\r\nEND:VEVENT\r\n";
+        ics << "BEGIN:VEVENT\r\nUID:" << zone << "\r\nDTSTAMP:20250101T000000Z\r\nDTSTART;TZID=" << zone
+            << ":" << compact << "T120000\r\nSUMMARY:" << zone << "\r\nEND:VEVENT\r\n";
     }
     ics << "END:VCALENDAR\r\n";
     ics.close();
