@@ -8,10 +8,11 @@
 // one core.
 //
 //   bench_show_lateness [--actions N] [--idle SECONDS] [--slow-ms MS] [--zrkhost PATH] [--plugin PATH]
-//                       [--launcher PATH]
+//                       [--launcher PATH] [--server PATH]
 //
 // --zrkhost and --plugin measure another host and plug-in (the Windows ones), --launcher runs the host
-// through a program (the one that runs it under Wine).
+// through a program (the one that runs it under Wine), --server another calendar server (the Windows one,
+// through the same launcher).
 #include <httplib.h>
 
 #include <algorithm>
@@ -86,6 +87,7 @@ private:
 // The host program, the plug-in it loads, and the program that runs the host (empty: none).
 struct HostUnderTest {
     std::string zrkhost = ZRKHOST_PATH, plugin = PLUGIN_PATH, launcher;
+    std::string server;  // empty: this build's calendar-server
 };
 
 bool RunShow(const char* title, const HostUnderTest& host, int actions, uint32_t slowMs,
@@ -133,7 +135,8 @@ bool RunShow(const char* title, const HostUnderTest& host, int actions, uint32_t
 
     showrun::ShowRun run;
     std::unique_ptr<SlowRelay> relay;
-    bool started = run.StartServer(CALENDAR_SERVER_PATH, dataPath);
+    if (!host.server.empty()) run.serverLauncher = host.launcher;
+    bool started = run.StartServer(host.server.empty() ? CALENDAR_SERVER_PATH : host.server, dataPath);
     if (started && slowMs > 0) {
         relay.reset(new SlowRelay(run.url, slowMs));
         run.url = relay->Start();
@@ -223,6 +226,7 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--zrkhost")) host.zrkhost = argv[i + 1];
         if (!std::strcmp(argv[i], "--plugin")) host.plugin = argv[i + 1];
         if (!std::strcmp(argv[i], "--launcher")) host.launcher = argv[i + 1];
+        if (!std::strcmp(argv[i], "--server")) host.server = argv[i + 1];
     }
     const bool quick = RunShow("show lateness", host, actions, 0,
                                [idleSeconds](showrun::ShowRun& run) { MeasureIdle(run, idleSeconds); });

@@ -8,11 +8,8 @@
 //
 // --geo gives a calendar's location coordinates (decimal degrees) for its events that follow the sun.
 // --port 0 picks a free port. The address served is printed on stdout ("http://ADDRESS:PORT"), one log line
-// per request goes to stderr, and SIGINT or SIGTERM stop the server cleanly.
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
+// per request goes to stderr, and SIGINT or SIGTERM (on Windows: Ctrl+C, Ctrl+Break or closing the console)
+// stop the server cleanly.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -29,6 +26,8 @@
 #include "CalendarServer.h"
 #include "PageApi.h"
 #include "platform/Clock.h"
+#include "platform/Process.h"
+#include "platform/StopRequest.h"
 
 namespace {
 
@@ -67,6 +66,8 @@ bool LocationAssignment(const std::string& assignment, int64_t* location, std::s
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The address line goes out as "...\n" on every platform, for the programs that read it.
+    platform::PrepareStandardStreams();
     std::string dataPath;
     std::string bindAddress = "127.0.0.1";
     long port = 9256;
@@ -152,11 +153,7 @@ int main(int argc, char** argv) {
 
     // Signals are taken by one waiting thread, never by a handler inside the server's threads (the calendar
     // readers included, so this comes before any thread starts).
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    platform::CatchStopRequests();
 
     calendar_server::CalendarServer calendar;
     std::string error;
@@ -232,8 +229,7 @@ int main(int argc, char** argv) {
 
     std::atomic<bool> finished{false};
     std::thread waiter([&] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
+        platform::WaitStopRequest();
         // The accept loop may not run yet when the signal comes; stop it once it does.
         while (!finished) {
             server.stop();
@@ -242,16 +238,15 @@ int main(int argc, char** argv) {
     });
     const bool served = server.listen_after_bind();
     finished = true;
-    // Wakes the waiter when the listener ended by itself (a signal already woke it otherwise; a second
-    // one stays pending and blocked until exit).
-    kill(getpid(), SIGTERM);
+    // Wakes the waiter when the listener ended by itself.
+    platform::WakeStopWaiter();
     waiter.join();
     // The calendar readers are told to stop with the server; one busy in a library call that cannot be
     // interrupted must not keep the process alive past its stop.
     std::thread([served] {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         std::cerr << "calendar-server: stopped (a calendar reader did not end in time)" << std::endl;
-        _exit(served ? 0 : 1);
+        platform::ExitNow(served ? 0 : 1);
     }).detach();
     std::cerr << "calendar-server: stopped\n";
     return served ? 0 : 1;

@@ -254,3 +254,11 @@ TEST_F(IcsServed, ASourceThatBreaksOrHangsKeepsTheLastGoodCalendarAndRequestsGoO
     EXPECT_NE(std::string::npos, notes.find("no calendar to serve yet")) << notes;
     EXPECT_NE(std::string::npos, notes.find("keeping the calendar read before")) << notes;
 }
+
+TEST(IcsSourceUrl, WebcalIsASubscriptionReadOverHttps) {
+    IcsSource webcal(1, "webcal://calendar.example/venue.ics", IcsSource::Options(), nullptr, nullptr);
+    EXPECT_TRUE(webcal.IsUrl());
+    EXPECT_EQ("https://calendar.example/venue.ics", webcal.TransferUrl());
+    IcsSource plain(1, "http://calendar.example/venue.ics", IcsSource::Options(), nullptr, nullptr);
+    EXPECT_EQ("http://calendar.example/venue.ics", plain.TransferUrl());
+}

@@ -9,7 +9,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
@@ -25,8 +29,14 @@ namespace {
 // One run of the program with its stdout and stderr on pipes.
 class Program {
 public:
+    // This build's program, or another one (the Windows server) run through a launcher (the one that runs
+    // it under Wine): ZRK_CALENDAR_SERVER_PROGRAM, ZRK_CALENDAR_SERVER_LAUNCHER.
     explicit Program(std::vector<std::string> args) {
-        args.insert(args.begin(), CALENDAR_SERVER_PROGRAM);
+        const char* other = std::getenv("ZRK_CALENDAR_SERVER_PROGRAM");
+        const char* launcher = std::getenv("ZRK_CALENDAR_SERVER_LAUNCHER");
+        args.insert(args.begin(), other && *other ? other : CALENDAR_SERVER_PROGRAM);
+        launched_ = launcher && *launcher;
+        if (launched_) args.insert(args.begin(), launcher);
         int out[2], err[2];
         if (pipe(out) != 0 || pipe(err) != 0) return;
         posix_spawn_file_actions_t actions;
@@ -90,11 +100,13 @@ public:
         }
         return all;
     }
-    void Signal(int signal) { kill(pid_, signal); }
+    // A Windows program has no SIGTERM: its stop request is a console event, which Wine raises on SIGINT.
+    void Signal(int signal) { kill(pid_, launched_ && signal == SIGTERM ? SIGINT : signal); }
     bool started() const { return pid_ > 0; }
 
 private:
     pid_t pid_ = -1;
+    bool launched_ = false;
     int status_ = -1;
     int out_ = -1;
     int err_ = -1;
@@ -327,4 +339,61 @@ TEST(CalendarServerProgram, AHostileCalendarNeitherHoldsUpAnotherNorTheStop) {
     std::remove((dir + "/hostile.ics").c_str());
     std::remove((dir + "/good.ics").c_str());
     rmdir(dir.c_str());
+}
+
+// The zones a calendar names come from the current zone data, also where the system keeps none (the
+// Windows server reads the zone data shipped beside it): each event is at noon in its zone, and the server,
+// whose local time is UTC here, answers each at its offset of today's rules (Mexico City without daylight
+// saving since 2022, Almaty at +5 since 2024, Nuuk at -2 and in summer -1 since 2023).
+TEST(CalendarServerProgram, ServesZonedEventsByTheCurrentZoneData) {
+    ScopedEnv utc("TZ", "UTC");
+    // Some days ahead, outside March and October, so that Nuuk's offset is that of winter or of summer.
+    time_t when = std::time(nullptr) + 10 * 86400;
+    std::tm day{};
+    gmtime_r(&when, &day);
+    if (day.tm_mon == 2 || day.tm_mon == 9) {
+        when += 40 * 86400;
+        gmtime_r(&when, &day);
+    }
+    char compact[16], iso[16];
+    std::strftime(compact, sizeof compact, "%Y%m%d", &day);
+    std::strftime(iso, sizeof iso, "%Y-%m-%d", &day);
+    const bool summer = day.tm_mon >= 3 && day.tm_mon <= 8;
+
+    const std::string path = ::testing::TempDir() + "zones_" + std::to_string(getpid()) + ".ics";
+    std::ofstream ics(path);
+    ics << "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//test//zones//EN\r\n";
+    for (const char* zone : {"America/Mexico_City", "Asia/Almaty", "America/Nuuk"}) {
+        ics << "BEGIN:VEVENT\r\nUID:" << zone << "\r\nDTSTAMP:20250101T000000Z\r\nDTSTART;TZID=" << zone
+            << ":" << compact << "T120000\r\nSUMMARY:" << zone << "\r\nEND:VEVENT\r\n";
+    }
+    ics << "END:VCALENDAR\r\n";
+    ics.close();
+
+    Program program({"--ics", "1=" + path, "--port", "0", "--bind", "127.0.0.1"});
+    ASSERT_TRUE(program.started());
+    const int port = PortOf(program.FirstLine(30000));
+    ASSERT_GT(port, 0);
+    httplib::Client http("127.0.0.1", port);
+    http.set_read_timeout(10, 0);
+    nlohmann::json answer;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < end) {
+        auto res = http.Get(std::string("/apiv1/calendar/1/actions?date=") + iso);
+        if (res && res->status == 200) {
+            answer = nlohmann::json::parse(res->body, nullptr, false);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    std::map<std::string, std::string> times;
+    if (answer.is_object() && answer["calendaractions"].is_array()) {
+        for (const auto& action : answer["calendaractions"])
+            times[action.value("name", "")] = action.value("date", "");
+    }
+    const std::string date = iso;
+    EXPECT_EQ(date + "T18:00:00", times["America/Mexico_City"]) << answer.dump();
+    EXPECT_EQ(date + "T07:00:00", times["Asia/Almaty"]) << answer.dump();
+    EXPECT_EQ(date + (summer ? "T13:00:00" : "T14:00:00"), times["America/Nuuk"]) << answer.dump();
+    std::remove(path.c_str());
 }

@@ -55,14 +55,17 @@ std::vector<std::string> StatusValues(const std::vector<json>& events, const std
 
 // The calendar and the host file written under `tag`, calendar-server and zrkhost started on them; the
 // host may be another one (the Windows one, through a launcher that runs it under Wine):
-// ZRK_E2E_ZRKHOST, ZRK_E2E_PLUGIN, ZRK_E2E_LAUNCHER. The files are removed when the run ends.
+// ZRK_E2E_ZRKHOST, ZRK_E2E_PLUGIN, ZRK_E2E_LAUNCHER; so may the server (ZRK_E2E_SERVER, through the same
+// launcher). The files are removed when the run ends.
 struct Show {
     Show(const std::string& tag, const json& data, const json& hostFile)
         : dataPath(TempPath(tag + "calendar.json")), hostPath(TempPath(tag + "host.json")) {
+        run.launcher = FromEnvironment("ZRK_E2E_LAUNCHER", "");
+        const std::string server = FromEnvironment("ZRK_E2E_SERVER", "");
+        if (!server.empty()) run.serverLauncher = run.launcher;
         started = showrun::WriteFile(dataPath, data.dump()) &&
                   showrun::WriteFile(hostPath, hostFile.dump()) &&
-                  run.StartServer(CALENDAR_SERVER_PATH, dataPath);
-        run.launcher = FromEnvironment("ZRK_E2E_LAUNCHER", "");
+                  run.StartServer(server.empty() ? CALENDAR_SERVER_PATH : server, dataPath);
         started =
             started && run.StartHost(FromEnvironment("ZRK_E2E_ZRKHOST", ZRKHOST_PATH),
                                      FromEnvironment("ZRK_E2E_PLUGIN", PLUGIN_PATH), {"--host", hostPath});

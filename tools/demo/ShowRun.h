@@ -56,8 +56,9 @@ public:
 
     // Starts the server with a data file; false when it did not print its address in time.
     bool StartServer(const std::string& serverPath, const std::string& dataPath) {
-        if (!server_.Start(serverPath, {"--data", dataPath, "--port", "0", "--bind", "127.0.0.1"}))
-            return false;
+        std::vector<std::string> args = {"--data", dataPath, "--port", "0", "--bind", "127.0.0.1"};
+        if (!serverLauncher.empty()) args.insert(args.begin(), serverPath);
+        if (!server_.Start(serverLauncher.empty() ? serverPath : serverLauncher, args)) return false;
         std::string line;
         while (server_.ReadLine(&line, 10000)) {
             if (line.rfind("http://", 0) == 0) {
@@ -124,6 +125,8 @@ public:
     // A program that runs the host (its path, then the host's arguments follow), such as the one that
     // runs the Windows host under Wine; empty to run the host directly.
     std::string launcher;
+    // The same for the server (the Windows server under Wine).
+    std::string serverLauncher;
 
 private:
     platform::ChildProcess server_;

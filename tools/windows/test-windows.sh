@@ -39,6 +39,19 @@ for preset in $presets; do
   ZRK_E2E_PLUGIN="$bin/VeltranoCalendar.dll" \
     build/debug/tests/test_e2e --gtest_brief=1
 
+  # The 64-bit build also has the calendar server: its program tests against the .exe, and the show with
+  # zrkhost.exe and the DLL against calendar-server.exe, both under Wine.
+  if [ -f "$bin/calendar-server.exe" ]; then
+    sh tools/windows/check-imports.sh "$bin/calendar-server.exe"
+    echo "== $preset: calendar-server.exe under Wine: the server's program tests"
+    ZRK_CALENDAR_SERVER_LAUNCHER="$root/tools/windows/wine-run.sh" ZRK_CALENDAR_SERVER_PROGRAM="$bin/calendar-server.exe" \
+      build/debug/tests/test_calendar_server --gtest_filter='CalendarServerProgram.*' --gtest_brief=1
+    echo "== $preset: zrkhost.exe and the DLL against calendar-server.exe, all under Wine"
+    ZRK_E2E_LAUNCHER="$root/tools/windows/wine-run.sh" ZRK_E2E_ZRKHOST="$bin/zrkhost.exe" \
+    ZRK_E2E_PLUGIN="$bin/VeltranoCalendar.dll" ZRK_E2E_SERVER="$bin/calendar-server.exe" \
+      build/debug/tests/test_e2e --gtest_filter='ShowRun*' --gtest_brief=1
+  fi
+
   echo "== $preset: the setup dialog of the DLL under Wine on a virtual display (a Wine prefix of its own)"
   # One prefix for window runs serves both builds: a new one costs Wine half a minute.
   dialog_prefix="$root/build/$preset/wineprefix-dialog"
@@ -52,6 +65,11 @@ for preset in $presets; do
   echo "== $preset: firing lateness of the DLL under Wine (a short run: more actions and idle time with --actions, --idle)"
   build/debug/bench/bench_show_lateness --actions 20 --idle 10 \
     --launcher "$root/tools/windows/wine-run.sh" --zrkhost "$bin/zrkhost.exe" --plugin "$bin/VeltranoCalendar.dll"
+  if [ -f "$bin/calendar-server.exe" ]; then
+    echo "== $preset: firing lateness of the DLL under Wine against calendar-server.exe under Wine"
+    build/debug/bench/bench_show_lateness --actions 20 --idle 10 --launcher "$root/tools/windows/wine-run.sh" \
+      --zrkhost "$bin/zrkhost.exe" --plugin "$bin/VeltranoCalendar.dll" --server "$bin/calendar-server.exe"
+  fi
   echo "== $preset took $(( $(date +%s) - step )) s"
 done
 
