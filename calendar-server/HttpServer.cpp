@@ -160,6 +160,16 @@ HttpServer::HttpServer(const Limits& limits) : limits_(limits) {
     new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     // A kept connection saves the client a connect per request; the plug-in asks a few things in a row.
     set_keep_alive_max_count(100);
+    // A port another server listens on is refused, never shared: the library's default options let a
+    // second server bind it too (and take some of its connections).
+    set_socket_options([](socket_t sock) {
+        int yes = 1;
+#ifdef _WIN32
+        setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
+#else
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
+    });
 }
 
 bool HttpServer::process_and_close_socket(socket_t sock) {
