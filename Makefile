@@ -15,6 +15,8 @@ SOAK_SECONDS ?= 600
 SOAK_TEST_SECONDS ?= 60
 # The Windows setup dialog's window tests keep their captures as PNG files.
 PACKAGES += imagemagick
+# The Windows installer (make dist).
+PACKAGES += nsis
 # The real-calendar step's independent expansion.
 PACKAGES += python3-icalendar python3-recurring-ical-events
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
@@ -99,21 +101,30 @@ demo: deps
 	cmake --build --preset release -j $(JOBS) --target VeltranoCalendar zrkhost calendar-server
 	@sh tools/demo/run-demo.sh build/release
 
-# Both DLLs, the Linux library (release build), the README and the version in one archive.
+# Both DLLs, the Linux library (release build), the README and the version in one archive; and the Windows
+# installer (installer/VeltranoCalendar.nsi: the plug-in DLLs and calendar-server.exe as a service). The 32-bit
+# DLL is packed when its build succeeds, and left out rather than failing the rest.
 VERSION := $(shell grep '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
-dist: build-windows build-windows-x86
+SETUP := build/dist/VeltranoCalendar-Setup-$(VERSION).exe
+dist: build-windows
+	@$(MAKE) --no-print-directory build-windows-x86 || echo "dist: no 32-bit DLL (the windows-x86 build failed)"
 	@[ -f build/release/CMakeCache.txt ] || cmake --preset release
 	cmake --build --preset release -j $(JOBS) --target VeltranoCalendar
 	rm -rf build/dist/VeltranoCalendar-$(VERSION)
-	mkdir -p build/dist/VeltranoCalendar-$(VERSION)/windows-x64 build/dist/VeltranoCalendar-$(VERSION)/windows-x86 \
-	         build/dist/VeltranoCalendar-$(VERSION)/linux-x64
+	mkdir -p build/dist/VeltranoCalendar-$(VERSION)/windows-x64 build/dist/VeltranoCalendar-$(VERSION)/linux-x64
 	cp build/windows/bin/VeltranoCalendar.dll build/dist/VeltranoCalendar-$(VERSION)/windows-x64/
-	cp build/windows-x86/bin/VeltranoCalendar.dll build/dist/VeltranoCalendar-$(VERSION)/windows-x86/
+	if [ -f build/windows-x86/bin/VeltranoCalendar.dll ]; then \
+	  mkdir -p build/dist/VeltranoCalendar-$(VERSION)/windows-x86; \
+	  cp build/windows-x86/bin/VeltranoCalendar.dll build/dist/VeltranoCalendar-$(VERSION)/windows-x86/; fi
 	cp build/release/bin/libVeltranoCalendar.so build/dist/VeltranoCalendar-$(VERSION)/linux-x64/
 	cp README.md build/dist/VeltranoCalendar-$(VERSION)/
 	echo $(VERSION) > build/dist/VeltranoCalendar-$(VERSION)/VERSION
 	tar -C build/dist -czf build/dist/VeltranoCalendar-$(VERSION).tar.gz VeltranoCalendar-$(VERSION)
+	sh installer/stage.sh build/dist/installer
+	makensis -V2 -DVERSION=$(VERSION) -DSTAGE=$(CURDIR)/build/dist/installer -DOUTFILE=$(CURDIR)/$(SETUP) \
+	  $$([ -d build/dist/installer/plugin32 ] && echo -DPLUGIN32) installer/VeltranoCalendar.nsi
 	@echo "build/dist/VeltranoCalendar-$(VERSION).tar.gz"
+	@echo "$(SETUP)"
 
 clean:
 	rm -rf build
