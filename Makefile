@@ -22,7 +22,7 @@ PACKAGES += python3-icalendar python3-recurring-ical-events
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps deps-wine32 build test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
-        dist \
+        dist installer \
         $(foreach p,debug release asan tsan windows windows-x86,build-$(p) test-$(p))
 
 deps:
@@ -61,6 +61,7 @@ deps-wine32: deps
 # the DLL against the Linux calendar-server (the end-to-end test, the setup dialog's window tests and the
 # lateness benchmark of the debug build drive them).
 test-windows: build-windows build-windows-x86 build-debug deps-wine32
+	@[ ! -f build/windows/bin/calendar-server.exe ] || $(MAKE) --no-print-directory installer
 	sh tools/windows/test-windows.sh
 
 build: build-debug
@@ -120,10 +121,15 @@ dist: build-windows
 	cp README.md build/dist/VeltranoCalendar-$(VERSION)/
 	echo $(VERSION) > build/dist/VeltranoCalendar-$(VERSION)/VERSION
 	tar -C build/dist -czf build/dist/VeltranoCalendar-$(VERSION).tar.gz VeltranoCalendar-$(VERSION)
+	@$(MAKE) --no-print-directory installer
+	@echo "build/dist/VeltranoCalendar-$(VERSION).tar.gz"
+
+# The installer alone, from the Windows builds there are (the Windows step tests it).
+installer: build-windows
+	rm -f build/dist/VeltranoCalendar-Setup-*.exe
 	sh installer/stage.sh build/dist/installer
 	makensis -V2 -DVERSION=$(VERSION) -DSTAGE=$(CURDIR)/build/dist/installer -DOUTFILE=$(CURDIR)/$(SETUP) \
 	  $$([ -d build/dist/installer/plugin32 ] && echo -DPLUGIN32) installer/VeltranoCalendar.nsi
-	@echo "build/dist/VeltranoCalendar-$(VERSION).tar.gz"
 	@echo "$(SETUP)"
 
 clean:

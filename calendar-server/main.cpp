@@ -344,7 +344,8 @@ int RunService(const std::vector<std::string>& args) {
             const int code = Serve(
                 options, log,
                 [&](const std::string& url) {
-                    log << "calendar-server: serving " << url << std::endl;
+                    log << "calendar-server: serving " << url << " as process "
+                        << platform::CurrentProcessId() << std::endl;
                     platform::ReportServiceRunning();
                     platform::ReportServiceEvent(calendar_server::kServiceName,
                                                  platform::ServiceEvent::kStarted,

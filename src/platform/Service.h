@@ -50,6 +50,8 @@ ServiceOutcome UninstallService(const std::string& name);
 // Runs `body` as the service `name` when the service manager started this program, and gives its result in
 // *exitCode; false at once (body not run) when the program was not started by the manager.
 bool RunAsService(const std::string& name, const std::function<int()>& body, int* exitCode);
+// This process's id, as the system's process list shows it.
+unsigned long CurrentProcessId();
 // Tells the service manager that the service has started (nothing outside a service).
 void ReportServiceRunning();
 

@@ -55,4 +55,13 @@ for preset in $presets; do
   echo "== $preset took $(( $(date +%s) - step )) s"
 done
 
+# The calendar server as a service and the installer (both 64-bit), in the same prefix.
+server_exe="$root/build/windows/bin/calendar-server.exe"
+if [ -f "$server_exe" ]; then
+  echo "== calendar-server.exe as a Windows service, and the installer's silent install, under Wine"
+  python3 tools/windows/test-service.py "$server_exe" $(ls "$root"/build/dist/VeltranoCalendar-Setup-*.exe 2>/dev/null | tail -n 1)
+else
+  echo "== SKIPPED: the service and installer tests ($server_exe is not built)"
+fi
+
 echo "== Windows step took $(( $(date +%s) - started )) s"

@@ -63,6 +63,7 @@ ServiceOutcome UninstallService(const std::string&) {
 bool RunAsService(const std::string&, const std::function<int()>&, int*) {
     return false;
 }
+unsigned long CurrentProcessId() { return static_cast<unsigned long>(getpid()); }
 void ReportServiceRunning() {}
 void ReportServiceEvent(const std::string&, ServiceEvent, const std::string&) {}
 

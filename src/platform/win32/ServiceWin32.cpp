@@ -394,6 +394,8 @@ bool RunAsService(const std::string& name, const std::function<int()>& body, int
     return true;
 }
 
+unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
+
 void ReportServiceRunning() {
     SetServiceState(SERVICE_RUNNING, 0, 0);
 }
