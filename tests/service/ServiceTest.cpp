@@ -71,6 +71,7 @@ TEST(Service, InstallsRunsRefusesASecondAndStopsPromptly) {
     const platform::ServiceOutcome installed = platform::InstallService(spec);
     ASSERT_EQ(platform::ServiceResult::kDone, installed.result) << installed.message;
     EXPECT_TRUE(fs::exists(marker)) << installed.message;
+    std::cout << installed.message << "\n";
 
     const platform::ServiceOutcome again = platform::InstallService(spec);
     EXPECT_EQ(platform::ServiceResult::kAlreadyInstalled, again.result) << again.message;

@@ -22,7 +22,9 @@ started=$(date +%s)
 # pipe. (A server already running for this prefix keeps running; wineserver -p then does nothing.)
 wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
-wineboot -i >/dev/null 2>&1
+# Plain wineboot, not -i: in an existing prefix -i starts a second service manager, and the two then answer
+# in turn, each with its own list of services (the service tests see their service come and go).
+wineboot >/dev/null 2>&1
 
 for preset in $presets; do
   bin="$root/build/$preset/bin"

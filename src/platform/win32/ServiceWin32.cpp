@@ -134,11 +134,25 @@ public:
     ScHandle(const ScHandle&) = delete;
     ScHandle& operator=(const ScHandle&) = delete;
     SC_HANDLE get() const { return handle_; }
+    void reset(SC_HANDLE handle) {
+        if (handle_) CloseServiceHandle(handle_);
+        handle_ = handle;
+    }
     explicit operator bool() const { return handle_ != nullptr; }
 
 private:
     SC_HANDLE handle_;
 };
+
+// Opens the service `name`; false with *error when that fails (ERROR_SERVICE_DOES_NOT_EXIST: no such
+// service).
+bool OpenExisting(const std::string& name, DWORD access, ScHandle* manager, ScHandle* service, DWORD* error) {
+    manager->reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!*manager) return *error = GetLastError(), false;
+    service->reset(OpenServiceW(manager->get(), AnsiToWide(name.c_str()).c_str(), access));
+    if (!*service) *error = GetLastError();
+    return static_cast<bool>(*service);
+}
 
 ServiceOutcome Failure(const std::string& what, DWORD code) {
     if (code == ERROR_ACCESS_DENIED)
@@ -167,30 +181,40 @@ SERVICE_STATUS_PROCESS WaitWhile(SC_HANDLE service, DWORD pending, DWORD timeout
     return status;
 }
 
+enum class StartResult { kRunning, kNeverRan, kFailed };
+
 // Starts the service and waits until it runs. The first answer right after registering may be a time-out
-// while the service does come up a moment later, so the state is polled whatever StartService said.
-bool StartAndWait(SC_HANDLE service, DWORD* error) {
+// while the service does come up a moment later, so the state is polled whatever StartService said. A
+// service whose program never ran (its account could not log on) is told from one whose program failed.
+StartResult StartAndWait(SC_HANDLE service, DWORD* error) {
     *error = StartServiceW(service, 0, nullptr) ? NO_ERROR : GetLastError();
     if (*error == ERROR_SERVICE_ALREADY_RUNNING) *error = NO_ERROR;
-    const ULONGLONG end = GetTickCount64() + 20000;
-    SERVICE_STATUS_PROCESS status = QueryStatus(service);
-    while (status.dwCurrentState != SERVICE_RUNNING && GetTickCount64() < end) {
-        if (status.dwCurrentState == SERVICE_STOPPED && *error != NO_ERROR &&
-            *error != ERROR_SERVICE_REQUEST_TIMEOUT)
-            return false;
-        if (status.dwCurrentState == SERVICE_STOPPED && *error == NO_ERROR) {
-            // Started and already ended: the program itself failed.
-            *error = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR
-                         ? ERROR_SERVICE_SPECIFIC_ERROR
-                         : (status.dwWin32ExitCode ? status.dwWin32ExitCode : ERROR_SERVICE_NOT_ACTIVE);
-            return false;
+    if (*error == ERROR_SERVICE_LOGON_FAILED || *error == ERROR_SERVICE_DATABASE_LOCKED)
+        return StartResult::kNeverRan;
+    if (*error != NO_ERROR && *error != ERROR_SERVICE_REQUEST_TIMEOUT) return StartResult::kFailed;
+    const ULONGLONG start = GetTickCount64();
+    ULONGLONG stoppedSince = 0;
+    while (GetTickCount64() - start < 20000) {
+        const SERVICE_STATUS_PROCESS status = QueryStatus(service);
+        if (status.dwCurrentState == SERVICE_RUNNING) return *error = NO_ERROR, StartResult::kRunning;
+        if (status.dwCurrentState == SERVICE_STOPPED) {
+            // The program itself reported its failure.
+            if (status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR)
+                return *error = ERROR_SERVICE_SPECIFIC_ERROR, StartResult::kFailed;
+            // Stopped without a word for a few seconds: it never ran.
+            if (stoppedSince == 0) stoppedSince = GetTickCount64();
+            if (GetTickCount64() - stoppedSince > 3000) {
+                if (*error == NO_ERROR)
+                    *error = status.dwWin32ExitCode ? status.dwWin32ExitCode : ERROR_SERVICE_NEVER_STARTED;
+                return StartResult::kNeverRan;
+            }
+        } else {
+            stoppedSince = 0;
         }
         Sleep(100);
-        status = QueryStatus(service);
     }
-    if (status.dwCurrentState == SERVICE_RUNNING) return *error = NO_ERROR, true;
-    if (*error == NO_ERROR) *error = ERROR_SERVICE_REQUEST_TIMEOUT;
-    return false;
+    *error = ERROR_SERVICE_REQUEST_TIMEOUT;
+    return StartResult::kFailed;
 }
 
 // Stops the service if it runs and waits for its process to end (its program file is free then).
@@ -241,7 +265,9 @@ bool GrantLocalService(const std::wstring& folder, std::string* error) {
     return code == ERROR_SUCCESS;
 }
 
-bool Configure(SC_HANDLE service, const ServiceSpec& spec, DWORD* error) {
+// The description, the delayed start and the recovery actions. A setting this system does not know (Wine
+// lacks some) is left out with a note rather than failing the install.
+bool Configure(SC_HANDLE service, const ServiceSpec& spec, DWORD* error, std::string* notes) {
     std::wstring description = AnsiToWide(spec.description.c_str());
     SERVICE_DESCRIPTIONW text{&description[0]};
     SERVICE_DELAYED_AUTO_START_INFO delayed{TRUE};
@@ -254,12 +280,22 @@ bool Configure(SC_HANDLE service, const ServiceSpec& spec, DWORD* error) {
     failure.lpsaActions = actions;
     // A stop with an error (the program gave up) is handled as a crash is.
     SERVICE_FAILURE_ACTIONS_FLAG onError{TRUE};
-    const bool ok = ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &text) &&
-                    ChangeServiceConfig2W(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed) &&
-                    ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, &failure) &&
-                    ChangeServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onError);
-    if (!ok) *error = GetLastError();
-    return ok;
+    const struct {
+        DWORD level;
+        void* value;
+        const char* what;
+    } settings[] = {
+        {SERVICE_CONFIG_DESCRIPTION, &text, "the description"},
+        {SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed, "the delayed start"},
+        {SERVICE_CONFIG_FAILURE_ACTIONS, &failure, "the restarts after a crash"},
+        {SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onError, "the restarts after a stop with an error"}};
+    for (const auto& setting : settings) {
+        if (ChangeServiceConfig2W(service, setting.level, setting.value)) continue;
+        *error = GetLastError();
+        if (*error != ERROR_INVALID_LEVEL) return false;
+        *notes += std::string("warning: this system does not take ") + setting.what + " of a service\n";
+    }
+    return true;
 }
 
 }  // namespace
@@ -301,11 +337,14 @@ std::string SharedDataFolder() {
 ServiceOutcome CheckServiceInstall(const std::string& name) {
     ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_CREATE_SERVICE));
     if (!manager) return Failure("cannot install the service", GetLastError());
-    ScHandle existing(OpenServiceW(manager.get(), AnsiToWide(name.c_str()).c_str(), SERVICE_QUERY_STATUS));
-    if (existing)
+    ScHandle existingManager;
+    ScHandle existing;
+    DWORD error = NO_ERROR;
+    if (OpenExisting(name, SERVICE_QUERY_STATUS, &existingManager, &existing, &error))
         return {ServiceResult::kAlreadyInstalled,
                 "a service named " + name +
                     " is already installed; nothing was changed (\"service uninstall\" removes it)"};
+    if (error != ERROR_SERVICE_DOES_NOT_EXIST) return Failure("cannot install the service", error);
     return {ServiceResult::kDone, ""};
 }
 
@@ -351,32 +390,29 @@ ServiceOutcome InstallService(const ServiceSpec& spec) {
         return outcome;
     };
     DWORD code = NO_ERROR;
-    if (!Configure(service.get(), spec, &code)) return undo("cannot configure the service", code);
-    if (!StartAndWait(service.get(), &code)) {
+    if (!Configure(service.get(), spec, &code, &notes)) return undo("cannot configure the service", code);
+    StartResult started = StartAndWait(service.get(), &code);
+    if (started == StartResult::kNeverRan) {
         // Where the LocalService account cannot log on (seen under Wine), the service runs as LocalSystem.
-        if (code != ERROR_SERVICE_LOGON_FAILED && code != ERROR_SERVICE_DATABASE_LOCKED)
-            return undo("the service did not start (its log says why)", code);
         if (!ChangeServiceConfigW(service.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
                                   nullptr, nullptr, nullptr, nullptr, L"LocalSystem", L"", nullptr))
             return undo("cannot change the service's account", GetLastError());
-        notes += "warning: the LocalService account could not log on (" + ErrorText(code) +
-                 "); the service runs as LocalSystem instead\n";
-        if (!StartAndWait(service.get(), &code))
-            return undo("the service did not start (its log says why)", code);
+        notes += "warning: the service did not run as LocalService (" + ErrorText(code) +
+                 "); it runs as LocalSystem instead\n";
+        started = StartAndWait(service.get(), &code);
     }
+    if (started != StartResult::kRunning) return undo("the service did not start (its log says why)", code);
     return {ServiceResult::kDone, notes + "installed and started the service " + spec.name};
 }
 
 ServiceOutcome UninstallService(const std::string& name) {
-    ScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return Failure("cannot remove the service", GetLastError());
-    ScHandle service(OpenServiceW(manager.get(), AnsiToWide(name.c_str()).c_str(),
-                                  SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE));
-    if (!service) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_SERVICE_DOES_NOT_EXIST)
+    ScHandle manager;
+    ScHandle service;
+    DWORD error = NO_ERROR;
+    if (!OpenExisting(name, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE, &manager, &service, &error)) {
+        if (error == ERROR_SERVICE_DOES_NOT_EXIST)
             return {ServiceResult::kNotInstalled, "no service named " + name + " is installed"};
-        return Failure("cannot remove the service", code);
+        return Failure("cannot remove the service", error);
     }
     StopAndWait(service.get());
     if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
@@ -394,7 +430,9 @@ bool RunAsService(const std::string& name, const std::function<int()>& body, int
     return true;
 }
 
-unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
+unsigned long CurrentProcessId() {
+    return GetCurrentProcessId();
+}
 
 void ReportServiceRunning() {
     SetServiceState(SERVICE_RUNNING, 0, 0);
