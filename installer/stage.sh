@@ -12,6 +12,8 @@ rm -rf "$stage"
 mkdir -p "$stage/server" "$stage/plugin64"
 cp build/windows/bin/VeltranoCalendar.dll "$stage/plugin64/"
 cp "$server" "$stage/server/"
+# The zone data the server reads beside itself.
+[ ! -d build/windows/bin/zoneinfo ] || cp -r build/windows/bin/zoneinfo "$stage/server/"
 if [ -f build/windows-x86/bin/VeltranoCalendar.dll ]; then
   mkdir -p "$stage/plugin32"
   cp build/windows-x86/bin/VeltranoCalendar.dll "$stage/plugin32/"

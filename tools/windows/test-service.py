@@ -2,16 +2,18 @@
 """calendar-server.exe as a Windows service under Wine, and the installer's silent install and uninstall.
 
 Run by test-windows.sh inside its Wine prefix and Wine server (WINEPREFIX set):
-    tools/windows/test-service.py SERVER_EXE [SETUP_EXE]
+    tools/windows/test-service.py SERVER_EXE [SETUP_EXE ZRKHOST_EXE]
 
 The service: refused without registering anything on a port in use and on a database folder that cannot be
 written; installed, answering /apiv1/location, refusing a second install; killed during writes, every answered
 write is in its database afterwards; stopped (timed) and uninstalled, its database kept. The installer: /S puts
-the DLL where /PLUGIN64 asks and the service answers on /PORT; its uninstaller removes the files and the
-service and keeps the database. Every Wine call and every wait is bounded; the whole takes about a minute.
+the DLL where /PLUGIN64 asks and the service answers on /PORT; an upgrade while a host (zrkhost.exe) has the
+DLL loaded is refused with nothing changed; its uninstaller removes the files and the service and keeps the
+database. Every Wine call and every wait is bounded; the whole takes about a minute.
 """
 import json
 import os
+import select
 import socket
 import subprocess
 import sys
@@ -173,7 +175,7 @@ def test_service(exe, work):
     print("ok: uninstalled, the database kept")
 
 
-def test_installer(setup):
+def test_installer(setup, zrkhost):
     plugins = os.path.join(PREFIX, "drive_c", "host", "plugins")
     program = os.path.join(PREFIX, "drive_c", "Program Files", "Veltrano Calendar")
     port = free_port()
@@ -185,6 +187,26 @@ def test_installer(setup):
     if not answers(port, 20):
         fail("the installed service does not answer on port %d" % port)
     print("ok: silent install: the DLL in C:\\host\\plugins, the service answering on %d" % port)
+    # An upgrade while the host has the DLL loaded: refused before anything changed, the service untouched.
+    host = subprocess.Popen(["wine", zrkhost, "--plugin", "C:\\host\\plugins\\VeltranoCalendar.dll", "--server",
+                             "http://127.0.0.1:1", "--location", "1", "--refresh", "1", "--lookahead", "1"],
+                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    try:
+        ready, _, _ = select.select([host.stdout], [], [], 30)
+        if not ready or "GetZRKEntryPoint" not in host.stdout.readline():
+            fail("zrkhost.exe did not load the DLL")
+        code, output = wine(setup, "/S", "/PORT=%d" % free_port(), timeout=120)
+        if code == 0:
+            fail("an upgrade while the host has the DLL loaded reported success")
+        if not answers(port, 2):
+            fail("the refused upgrade changed the service")
+        print("ok: an upgrade while the host has the DLL loaded is refused (exit %d), the service untouched" % code)
+    finally:
+        try:
+            host.communicate("quit\n", timeout=30)
+        except subprocess.TimeoutExpired:
+            host.kill()
+            host.wait()
     # The uninstaller copies itself away and returns at once: its work is waited for.
     wine(os.path.join(program, "uninstall.exe"), "/S", timeout=60)
     end = time.monotonic() + 60
@@ -208,8 +230,8 @@ def main():
     os.makedirs(work, exist_ok=True)
     started = time.monotonic()
     test_service(exe, work)
-    if len(sys.argv) > 2:
-        test_installer(sys.argv[2])
+    if len(sys.argv) > 3:
+        test_installer(sys.argv[2], sys.argv[3])
     print("service and installer tests took %.0f s" % (time.monotonic() - started))
 
 

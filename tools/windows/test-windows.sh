@@ -61,7 +61,8 @@ done
 server_exe="$root/build/windows/bin/calendar-server.exe"
 if [ -f "$server_exe" ]; then
   echo "== calendar-server.exe as a Windows service, and the installer's silent install, under Wine"
-  python3 tools/windows/test-service.py "$server_exe" $(ls "$root"/build/dist/VeltranoCalendar-Setup-*.exe 2>/dev/null | tail -n 1)
+  setup=$(ls "$root"/build/dist/VeltranoCalendar-Setup-*.exe 2>/dev/null | tail -n 1)
+  python3 tools/windows/test-service.py "$server_exe" ${setup:+"$setup" "$root/build/windows/bin/zrkhost.exe"}
 else
   echo "== SKIPPED: the service and installer tests ($server_exe is not built)"
 fi
