@@ -312,9 +312,12 @@ int InstallService(const std::vector<std::string>& given) {
     spec.arguments = {"service", "run"};
     spec.arguments.insert(spec.arguments.end(), setup.arguments.begin(), setup.arguments.end());
     spec.writableFolder = folder;
-    const int code = Report(platform::InstallService(spec));
+    const platform::ServiceOutcome outcome = platform::InstallService(spec);
+    const int code = Report(outcome);
     if (code == 0) {
         std::cout << "calendar-server: database " << setup.database << ", log " << setup.log << std::endl;
+    } else if (outcome.result == platform::ServiceResult::kFailed) {
+        std::cerr << "calendar-server: the service's log is " << setup.log << std::endl;
     }
     return code;
 }
