@@ -336,8 +336,12 @@ int RunService(const std::vector<std::string>& args) {
             std::error_code ignored;
             std::filesystem::create_directories(folder, ignored);
             // Kept to the process's end: the stop's watchdog may still write to it after the server ended.
-            auto* file = new calendar_server::RotatingLog(
-                (std::filesystem::path(folder) / "calendar-server.log").string(), 10u << 20);
+            const std::string logPath = (std::filesystem::path(folder) / "calendar-server.log").string();
+            auto* file = new calendar_server::RotatingLog(logPath, 10u << 20);
+            // The server runs without its log rather than not at all; the event log says so.
+            if (!file->ok())
+                platform::ReportServiceEvent(calendar_server::kServiceName, platform::ServiceEvent::kFailed,
+                                             "calendar-server: cannot write its log " + logPath);
             auto* logStream = new std::ostream(file);
             std::ostream& log = *logStream;
             // Whatever the server's parts write to the standard streams goes to the log as well.
