@@ -24,6 +24,8 @@ import urllib.request
 SERVICE = "VeltranoCalendar"
 PREFIX = os.environ["WINEPREFIX"]
 DATA = os.path.join(PREFIX, "drive_c", "ProgramData", SERVICE)
+# Loopback only: no proxy from the environment.
+DIRECT = urllib.request.build_opener(urllib.request.ProxyHandler({}))
 
 
 def fail(message):
@@ -50,7 +52,7 @@ def request(port, path, body=None, timeout=5):
     data = json.dumps(body).encode() if body is not None else None
     req = urllib.request.Request("http://127.0.0.1:%d%s" % (port, path), data=data,
                                  headers={"Content-Type": "application/json"})
-    with urllib.request.urlopen(req, timeout=timeout) as answer:
+    with DIRECT.open(req, timeout=timeout) as answer:
         return answer.status, json.loads(answer.read() or b"null")
 
 
