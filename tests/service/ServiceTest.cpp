@@ -96,12 +96,31 @@ TEST(Service, InstallsRunsRefusesASecondAndStopsPromptly) {
     fs::remove_all(folder);
 }
 
+// A service whose program fails at its start is removed again: nothing is left registered half-way.
+TEST(Service, AServiceThatFailsAtItsStartIsRemovedAgain) {
+    if (!platform::ServicesSupported()) GTEST_SKIP() << "no service manager here";
+    platform::UninstallService(kName);
+    const platform::ServiceOutcome installed =
+        platform::InstallService({kName, "Service layer test", "", {"--as-failing-service"}, ""});
+    EXPECT_EQ(platform::ServiceResult::kFailed, installed.result) << installed.message;
+    EXPECT_NE(std::string::npos, installed.message.find("removed again")) << installed.message;
+    EXPECT_TRUE(Eventually(
+        [] { return platform::CheckServiceInstall(kName).result == platform::ServiceResult::kDone; }, 5000));
+}
+
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--as-service") {
         const std::string marker = argv[2];
         int code = 1;
         return platform::RunAsService(
                    kName, [&] { return ServeAsService(marker); }, &code)
+                   ? code
+                   : 2;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--as-failing-service") {
+        int code = 1;
+        return platform::RunAsService(
+                   kName, [] { return 3; }, &code)
                    ? code
                    : 2;
     }
