@@ -15,6 +15,8 @@ SOAK_SECONDS ?= 600
 SOAK_TEST_SECONDS ?= 60
 # The Windows setup dialog's window tests keep their captures as PNG files.
 PACKAGES += imagemagick
+# The Windows calendar server: SQLite's one-file source is made with tclsh; the zone data shipped with it.
+PACKAGES += tcl tzdata
 # The Windows installer (make dist).
 PACKAGES += nsis
 # The real-calendar step's independent expansion.

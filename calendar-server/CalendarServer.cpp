@@ -1,8 +1,6 @@
 #include "CalendarServer.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,6 +14,8 @@
 #include <sstream>
 
 #include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/LocalZone.h"
 
 using nlohmann::json;
 
@@ -214,16 +214,8 @@ std::string FormatLocalTime(uint64_t instant) {
 }
 
 bool UtcToLocalInstant(time_t utc, uint64_t* instant) {
-    std::tm tm{};
-    if (!localtime_r(&utc, &tm) || tm.tm_year < 1601 - 1900) return false;
     platform::CalendarTime c;
-    c.year = static_cast<uint16_t>(tm.tm_year + 1900);
-    c.month = static_cast<uint16_t>(tm.tm_mon + 1);
-    c.day = static_cast<uint16_t>(tm.tm_mday);
-    c.hour = static_cast<uint16_t>(tm.tm_hour);
-    c.minute = static_cast<uint16_t>(tm.tm_min);
-    c.second = static_cast<uint16_t>(tm.tm_sec);
-    return platform::CalendarToInstant(c, instant);
+    return platform::UtcToLocalTime(static_cast<int64_t>(utc), &c) && platform::CalendarToInstant(c, instant);
 }
 
 bool CalendarServer::Load(const std::string& text, uint64_t startInstant, std::string* error) {
@@ -365,11 +357,13 @@ CalendarServer::~CalendarServer() {
 
 bool CalendarServer::OpenDatabase(const std::string& path, std::string* error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        if (errno != ENOENT) return *error = "cannot open " + path + ": " + std::strerror(errno), false;
+    uint64_t size = 0;
+    std::string why;
+    const platform::FileState state = platform::QueryFile(path, &size, &why);
+    if (state == platform::FileState::kUnreadable) return *error = "cannot open " + path + ": " + why, false;
+    if (state == platform::FileState::kMissing) {
         if (!CreateDatabase(path, error)) return false;
-    } else if (info.st_size == 0) {
+    } else if (size == 0) {
         // This server never leaves an empty file where a database belongs (CreateDatabase), so an empty
         // one is another program's, or a database cut short: taking it as new would hide the loss.
         return *error =
@@ -388,14 +382,11 @@ bool CalendarServer::CreateDatabase(const std::string& path, std::string* error)
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::remove((building + suffix).c_str());
     bool ok = db_.Open(building, error) && CreateSchema(error);
     db_.Close();
-    // Linked rather than renamed, so that a database another process put there meanwhile is kept.
-    if (ok && link(building.c_str(), path.c_str()) != 0) {
-        // A file system without hard links: moved instead, the path having been free a moment ago.
-        const int linkError = errno;
-        if (linkError == EEXIST || std::rename(building.c_str(), path.c_str()) != 0) {
-            ok = false;
-            *error = "cannot create " + path + ": " + std::strerror(linkError == EEXIST ? linkError : errno);
-        }
+    // Never over a database another process put there meanwhile.
+    std::string why;
+    if (ok && !platform::PlaceFileIfAbsent(building, path, &why)) {
+        ok = false;
+        *error = "cannot create " + path + ": " + why;
     }
     std::remove(building.c_str());
     return ok;
@@ -812,21 +803,11 @@ void CalendarServer::GetActions(const httplib::Request& req, httplib::Response& 
 
 bool CalendarServer::Persist(std::string* error) {
     if (persistPath_.empty()) return true;
-    // Written beside the file and renamed over it, so a reader never sees half a document.
     json doc = document_;
     doc["variables"] = Variables(0, true);
-    const std::string temp = persistPath_ + ".tmp";
     const std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return *error = "cannot write " + temp, false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = fsync(fileno(f)) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok || std::rename(temp.c_str(), persistPath_.c_str()) != 0) {
-        std::remove(temp.c_str());
+    if (!platform::ReplaceFileWhole(persistPath_, text))
         return *error = "cannot write " + persistPath_, false;
-    }
     return true;
 }
 

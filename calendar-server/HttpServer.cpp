@@ -1,16 +1,10 @@
 #include "HttpServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "platform/NetSocket.h"
 
 namespace calendar_server {
 namespace {
@@ -31,16 +25,19 @@ public:
     bool WaitRequest(int idleMs) {
         if (pos_ < len_) return Begin();
         const Clock::time_point end = Clock::now() + std::chrono::milliseconds(idleMs);
-        if (!Wait(POLLIN, end)) return false;
+        if (!Wait(platform::SocketWait::kRead, end)) return false;
         return Begin();
     }
 
-    bool is_readable() const override { return pos_ < len_ || Wait(POLLIN, requestEnd_); }
-    bool is_writable() const override { return Wait(POLLOUT, AnswerEnd()); }
+    bool is_readable() const override {
+        return pos_ < len_ || Wait(platform::SocketWait::kRead, requestEnd_);
+    }
+    bool is_writable() const override { return Wait(platform::SocketWait::kWrite, AnswerEnd()); }
 
     ssize_t read(char* ptr, size_t size) override {
         if (pos_ == len_) {
-            if (received_ >= limits_.requestBytes || !Wait(POLLIN, requestEnd_)) return -1;
+            if (received_ >= limits_.requestBytes || !Wait(platform::SocketWait::kRead, requestEnd_))
+                return -1;
             // A large read goes straight to the caller.
             if (size >= sizeof buffer_) return Receive(ptr, size);
             const ssize_t n = Receive(buffer_, sizeof buffer_);
@@ -55,21 +52,23 @@ public:
     }
 
     ssize_t write(const char* ptr, size_t size) override {
-        if (!Wait(POLLOUT, AnswerEnd())) return -1;
-        ssize_t n;
-        do {
-            n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
-        } while (n < 0 && errno == EINTR);
-        return n;
+        if (!Wait(platform::SocketWait::kWrite, AnswerEnd())) return -1;
+        return platform::SendSocket(Handle(), ptr, size);
     }
 
-    void get_remote_ip_and_port(std::string& ip, int& port) const override { Address(getpeername, ip, port); }
-    void get_local_ip_and_port(std::string& ip, int& port) const override { Address(getsockname, ip, port); }
+    void get_remote_ip_and_port(std::string& ip, int& port) const override {
+        platform::SocketAddress(Handle(), true, &ip, &port);
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override {
+        platform::SocketAddress(Handle(), false, &ip, &port);
+    }
     socket_t socket() const override { return sock_; }
 
     bool ending = false;
 
 private:
+    platform::SocketHandle Handle() const { return static_cast<platform::SocketHandle>(sock_); }
+
     bool Begin() {
         requestEnd_ = Clock::now() + std::chrono::milliseconds(limits_.requestMs);
         received_ = 0;
@@ -86,44 +85,24 @@ private:
         return answerEnd_;
     }
 
-    bool Wait(short events, Clock::time_point end) const {
+    bool Wait(platform::SocketWait what, Clock::time_point end) const {
         for (;;) {
             if (listener_ == INVALID_SOCKET) return false;
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
             if (left <= 0) return false;
-            pollfd p{sock_, events, 0};
-            const int ready = poll(&p, 1, static_cast<int>(std::min<long long>(left, kSliceMs)));
+            const int ready =
+                platform::WaitSocket(Handle(), what, static_cast<int>(std::min<long long>(left, kSliceMs)));
             if (ready > 0) return true;
-            if (ready < 0 && errno != EINTR) return false;
+            if (ready < 0) return false;
         }
     }
 
     ssize_t Receive(char* ptr, size_t size) {
-        ssize_t n;
-        do {
-            n = ::recv(sock_, ptr, std::min(size, limits_.requestBytes - received_), 0);
-        } while (n < 0 && errno == EINTR);
+        const long n =
+            platform::ReceiveSocket(Handle(), ptr, std::min(size, limits_.requestBytes - received_));
         if (n > 0) received_ += static_cast<size_t>(n);
-        return n;
-    }
-
-    template <typename Query>
-    void Address(Query query, std::string& ip, int& port) const {
-        sockaddr_storage address{};
-        socklen_t length = sizeof address;
-        char text[INET6_ADDRSTRLEN] = "";
-        if (query(sock_, reinterpret_cast<sockaddr*>(&address), &length) != 0) return;
-        if (address.ss_family == AF_INET) {
-            const auto* in = reinterpret_cast<const sockaddr_in*>(&address);
-            inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-            port = ntohs(in->sin_port);
-        } else if (address.ss_family == AF_INET6) {
-            const auto* in = reinterpret_cast<const sockaddr_in6*>(&address);
-            inet_ntop(AF_INET6, &in->sin6_addr, text, sizeof text);
-            port = ntohs(in->sin6_port);
-        }
-        ip = text;
+        return static_cast<ssize_t>(n);
     }
 
     socket_t sock_;
@@ -140,17 +119,17 @@ private:
 
 thread_local Connection* current = nullptr;
 
-// The bytes of an address; IPv4 as 4 bytes, also when it comes mapped into IPv6.
+// The bytes of an address; IPv4 as 4 bytes, also when it comes mapped into IPv6 (::ffff:a.b.c.d).
 bool AddressBytes(const std::string& text, int* family, uint8_t bytes[16]) {
-    in6_addr v6{};
-    if (inet_pton(AF_INET, text.c_str(), bytes) == 1) return *family = AF_INET, true;
-    if (inet_pton(AF_INET6, text.c_str(), &v6) != 1) return false;
-    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-        std::memcpy(bytes, v6.s6_addr + 12, 4);
-        return *family = AF_INET, true;
+    uint8_t parsed[16] = {};
+    if (!platform::ParseIpAddress(text, family, parsed)) return false;
+    static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (*family == 6 && std::memcmp(parsed, kMapped, sizeof kMapped) == 0) {
+        std::memcpy(bytes, parsed + 12, 4);
+        return *family = 4, true;
     }
-    std::memcpy(bytes, v6.s6_addr, 16);
-    return *family = AF_INET6, true;
+    std::memcpy(bytes, parsed, *family == 4 ? 4 : 16);
+    return true;
 }
 
 }  // namespace
@@ -162,21 +141,15 @@ HttpServer::HttpServer(const Limits& limits) : limits_(limits) {
     set_keep_alive_max_count(100);
     // A port another server listens on is refused, never shared: the library's default options let a
     // second server bind it too (and take some of its connections).
-    set_socket_options([](socket_t sock) {
-        int yes = 1;
-#ifdef _WIN32
-        setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
-#else
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-#endif
-    });
+    set_socket_options(
+        [](socket_t sock) { platform::SetSocketExclusivePort(static_cast<platform::SocketHandle>(sock)); });
 }
 
 bool HttpServer::process_and_close_socket(socket_t sock) {
     // An answer goes out in pieces (head, then body): without this every answer on a kept connection
     // would wait for the client's delayed acknowledgement.
-    int one = 1;
-    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    const auto handle = static_cast<platform::SocketHandle>(sock);
+    platform::SetSocketNoDelay(handle);
     Connection connection(sock, limits_, svr_sock_);
     current = &connection;
     bool ok = false;
@@ -190,16 +163,16 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
     if (connection.ending) {
         // Closing with the client's body still coming would reset the connection, and the client could
         // lose the answer: the rest is read and dropped for a moment first.
-        shutdown(sock, SHUT_WR);
+        platform::ShutdownSocketWrite(handle);
         const auto end = Clock::now() + std::chrono::seconds(1);
         char drop[4096];
-        pollfd p{sock, POLLIN, 0};
-        while (Clock::now() < end && poll(&p, 1, kSliceMs) >= 0) {
-            if ((p.revents & POLLIN) && recv(sock, drop, sizeof drop, 0) <= 0) break;
+        int ready = 0;
+        while (Clock::now() < end &&
+               (ready = platform::WaitSocket(handle, platform::SocketWait::kRead, kSliceMs)) >= 0) {
+            if (ready > 0 && platform::ReceiveSocket(handle, drop, sizeof drop) <= 0) break;
         }
     }
-    shutdown(sock, SHUT_RDWR);
-    close(sock);
+    platform::CloseSocket(handle);
     return ok;
 }
 
@@ -212,8 +185,8 @@ bool ParseNetwork(const std::string& text, Network* network) {
     Network n;
     if (!AddressBytes(text.substr(0, slash), &n.family, n.address)) return false;
     // A mapped IPv4 address names that IPv4 network only when written as IPv4.
-    if (n.family == AF_INET && text.find(':') != std::string::npos) return false;
-    const int bits = n.family == AF_INET ? 32 : 128;
+    if (n.family == 4 && text.find(':') != std::string::npos) return false;
+    const int bits = n.family == 4 ? 32 : 128;
     n.prefix = bits;
     if (slash != std::string::npos) {
         const std::string prefix = text.substr(slash + 1);

@@ -39,7 +39,7 @@ private:
 
 // A network as "ADDRESS/PREFIX" or a single "ADDRESS", IPv4 or IPv6.
 struct Network {
-    int family = 0;  // AF_INET or AF_INET6
+    int family = 0;  // 4 (IPv4) or 6 (IPv6)
     uint8_t address[16] = {};
     int prefix = 0;
 };

@@ -14,6 +14,8 @@
 #include "CalendarServer.h"
 #include "SunTimes.h"
 #include "platform/Clock.h"
+#include "platform/LocalZone.h"
+#include "platform/ZoneData.h"
 
 namespace calendar_server {
 namespace {
@@ -30,7 +32,18 @@ std::mutex& LibraryLock() {
 void QuietLibrary() {
     // Its default is to abort on malformed input.
     static std::once_flag once;
-    std::call_once(once, [] { icalerror_set_errors_are_fatal(0); });
+    std::call_once(once, [] {
+        icalerror_set_errors_are_fatal(0);
+#ifdef ZRK_LIBICAL_ZONE_DIRECTORY
+        // Every zone a calendar names comes from the current zone data shipped with the server, never
+        // from the library's own years-old copy.
+        const std::string zones = platform::ShippedZoneDirectory();
+        if (!zones.empty()) {
+            icaltimezone_set_builtin_tzdata(0);
+            icaltzutil_set_zone_directory(zones.c_str());
+        }
+#endif
+    });
 }
 
 // A rule's expansion over one window gives up after this many steps or this much time, and is not tried
@@ -68,12 +81,22 @@ int64_t WallSeconds(const icaltimetype& t) {
 }
 
 icaltimetype FromWallSeconds(int64_t wall, const icaltimezone* zone) {
-    const time_t seconds = static_cast<time_t>(wall);
-    std::tm tm{};
-    gmtime_r(&seconds, &tm);
+    // Days to a civil date: the inverse of DaysFromCivil.
+    const int64_t days = (wall >= 0 ? wall : wall - (kDay - 1)) / kDay;
+    const int64_t secs = wall - days * kDay;
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t doe = z - era * 146097;
+    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const int64_t mp = (5 * doy + 2) / 153;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
     icaltimetype t = icaltime_null_time();
-    t.year = tm.tm_year + 1900, t.month = tm.tm_mon + 1, t.day = tm.tm_mday;
-    t.hour = tm.tm_hour, t.minute = tm.tm_min, t.second = tm.tm_sec;
+    t.year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
+    t.month = static_cast<int>(month);
+    t.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    t.hour = static_cast<int>(secs / 3600), t.minute = static_cast<int>(secs / 60 % 60);
+    t.second = static_cast<int>(secs % 60);
     t.zone = zone;
     return t;
 }
@@ -112,16 +135,17 @@ bool ToUtc(const icaltimetype& t, time_t* out) {
         *out = icaltime_as_timet_with_zone(t, t.zone);
         return true;
     }
-    std::tm tm{};
-    tm.tm_year = t.year - 1900;
-    tm.tm_mon = t.month - 1;
-    tm.tm_mday = t.day;
-    tm.tm_hour = t.hour;
-    tm.tm_min = t.minute;
-    tm.tm_sec = t.second;
-    tm.tm_isdst = -1;
-    *out = std::mktime(&tm);
-    return *out != static_cast<time_t>(-1) || (tm.tm_year == 69 && tm.tm_mon == 11 && tm.tm_mday == 31);
+    platform::CalendarTime local;
+    local.year = static_cast<uint16_t>(t.year);
+    local.month = static_cast<uint16_t>(t.month);
+    local.day = static_cast<uint16_t>(t.day);
+    local.hour = static_cast<uint16_t>(t.hour);
+    local.minute = static_cast<uint16_t>(t.minute);
+    local.second = static_cast<uint16_t>(t.second);
+    int64_t utc = 0;
+    if (!platform::LocalTimeToUtc(local, &utc)) return false;
+    *out = static_cast<time_t>(utc);
+    return true;
 }
 
 int64_t LocalWallSeconds(uint64_t instant) {
@@ -227,11 +251,11 @@ bool ReadRule(const icalrecurrencetype& rule, const Event& e, Rule* r, std::stri
             r->untilWall = WallSeconds(icaltime_convert_to_zone(
                 until, const_cast<icaltimezone*>(static_cast<const icaltimezone*>(e.start.zone))));
         } else if (icaltime_is_utc(until) && !e.start.zone) {
-            const time_t utc = static_cast<time_t>(WallSeconds(until));
-            std::tm tm{};
-            if (!localtime_r(&utc, &tm)) return *why = "recurrence rule ends out of range", false;
-            r->untilWall = DaysFromCivil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) * kDay +
-                           tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec;
+            platform::CalendarTime tm;
+            if (!platform::UtcToLocalTime(WallSeconds(until), &tm))
+                return *why = "recurrence rule ends out of range", false;
+            r->untilWall =
+                DaysFromCivil(tm.year, tm.month, tm.day) * kDay + tm.hour * 3600 + tm.minute * 60 + tm.second;
         } else {
             r->untilWall = WallSeconds(until);
         }

@@ -1,39 +1,16 @@
 #include "IcsSource.h"
 
-#include <curl/curl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/UrlFetch.h"
 
 namespace calendar_server {
 namespace {
-
-struct Transfer {
-    std::string* text;
-    size_t maxBytes;
-    const std::atomic<bool>* stop;
-    bool tooLarge = false;
-};
-
-size_t Append(char* data, size_t size, size_t count, void* user) {
-    auto* t = static_cast<Transfer*>(user);
-    const size_t n = size * count;
-    if (t->text->size() + n > t->maxBytes) {
-        t->tooLarge = true;
-        return 0;
-    }
-    t->text->append(data, n);
-    return n;
-}
-
-int Progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<Transfer*>(user)->stop->load() ? 1 : 0;
-}
 
 // Requests may widen the window kept ready this far ahead of today.
 constexpr uint64_t kMostDaysAhead = 100;
@@ -52,7 +29,14 @@ IcsSource::~IcsSource() {
 }
 
 bool IcsSource::IsUrl() const {
-    return source_.rfind("http://", 0) == 0 || source_.rfind("https://", 0) == 0;
+    return source_.rfind("http://", 0) == 0 || source_.rfind("https://", 0) == 0 ||
+           source_.rfind("webcal://", 0) == 0;
+}
+
+std::string IcsSource::TransferUrl() const {
+    // Calendar apps hand out subscriptions as webcal://, which is plain https:// on the wire.
+    if (source_.rfind("webcal://", 0) == 0) return "https://" + source_.substr(9);
+    return source_;
 }
 
 void IcsSource::Preload(const std::string& text) {
@@ -135,13 +119,7 @@ void IcsSource::Run() {
 
 // The identity of the file's current content as far as the file system tells it.
 std::string IcsSource::Stamp() const {
-    struct stat st {};
-    if (stat(source_.c_str(), &st) != 0) return "missing";
-    char text[128];
-    std::snprintf(text, sizeof text, "%llu:%llu:%lld:%lld.%09ld", static_cast<unsigned long long>(st.st_dev),
-                  static_cast<unsigned long long>(st.st_ino), static_cast<long long>(st.st_size),
-                  static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec);
-    return text;
+    return platform::FileChangeStamp(source_);
 }
 
 bool IcsSource::Fetch(std::string* text, std::string* error) {
@@ -161,30 +139,15 @@ bool IcsSource::Fetch(std::string* text, std::string* error) {
             return *error = "larger than the limit of the calendar size", false;
         return true;
     }
-    static std::once_flag init;
-    std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    CURL* curl = curl_easy_init();
-    if (!curl) return *error = "cannot start a transfer", false;
-    Transfer transfer{text, options_.maxBytes, &stop_};
-    curl_easy_setopt(curl, CURLOPT_URL, source_.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.timeoutMs));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(options_.timeoutMs));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Append);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, Progress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    const CURLcode rc = curl_easy_perform(curl);
-    curl_easy_cleanup(curl);
-    if (transfer.tooLarge) return *error = "larger than the limit of the calendar size", false;
-    if (rc != CURLE_OK) return *error = curl_easy_strerror(rc), false;
-    return true;
+    switch (platform::FetchUrl(TransferUrl(), options_.maxBytes, options_.timeoutMs, &stop_, text, error)) {
+        case platform::FetchResult::kOk:
+            return true;
+        case platform::FetchResult::kTooLarge:
+            return *error = "larger than the limit of the calendar size", false;
+        case platform::FetchResult::kFailed:
+            break;
+    }
+    return false;
 }
 
 void IcsSource::Attempt() {

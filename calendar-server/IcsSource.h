@@ -1,6 +1,6 @@
-// One iCalendar source of a location (a file or an http:// URL), read by its own thread: at start, when the
-// file changes and every few minutes. A read that fails or a text that is not a calendar keeps the last
-// good calendar and says why; requests never wait for a read.
+// One iCalendar source of a location (a file, or an http://, https:// or webcal:// URL), read by its own
+// thread: at start, when the file changes and every few minutes. A read that fails or a text that is not a
+// calendar keeps the last good calendar and says why; requests never wait for a read.
 #pragma once
 
 #include <atomic>
@@ -50,6 +50,8 @@ public:
     void Requested(uint64_t to);
     const std::string& source() const { return source_; }
     bool IsUrl() const;
+    // The URL a transfer asks for.
+    std::string TransferUrl() const;
 
 private:
     void Run();

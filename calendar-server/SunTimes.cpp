@@ -18,6 +18,7 @@
 
 #include "CalendarServer.h"
 #include "platform/Clock.h"
+#include "platform/LocalZone.h"
 
 namespace calendar_server {
 namespace {
@@ -197,16 +198,15 @@ bool SunTime(const SunPlan& plan, uint64_t localInstant, uint64_t* instant, bool
     *sunless = false;
     platform::CalendarTime c;
     if (!platform::InstantToCalendar(localInstant, &c)) return false;
-    std::tm day{};
-    day.tm_year = c.year - 1900;
-    day.tm_mon = c.month - 1;
-    day.tm_mday = c.day;
-    day.tm_isdst = -1;
-    std::tm next = day;
-    ++next.tm_mday;
-    const time_t start = std::mktime(&day);
-    const time_t end = std::mktime(&next);
-    if (start == static_cast<time_t>(-1) || end <= start) return false;
+    platform::CalendarTime next;
+    if (!platform::InstantToCalendar(localInstant + platform::kTicksPerDay, &next)) return false;
+    c.hour = c.minute = c.second = c.milliseconds = 0;
+    next.hour = next.minute = next.second = next.milliseconds = 0;
+    int64_t dayStart = 0, dayEnd = 0;
+    if (!platform::LocalTimeToUtc(c, &dayStart) || !platform::LocalTimeToUtc(next, &dayEnd)) return false;
+    const time_t start = static_cast<time_t>(dayStart);
+    const time_t end = static_cast<time_t>(dayEnd);
+    if (end <= start) return false;
     time_t at = 0;
     const Found found = Cached(plan.marker.event, plan.where, start, end, &at);
     *sunless = found == Found::kSunless;

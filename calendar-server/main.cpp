@@ -8,9 +8,9 @@
 //
 // --geo gives a calendar's location coordinates (decimal degrees) for its events that follow the sun.
 // --port 0 picks a free port. The address served is printed on stdout ("http://ADDRESS:PORT"), one log line
-// per request goes to stderr, and SIGINT or SIGTERM (Ctrl-C on a console, a service stop) stop the server
-// cleanly. As a service it logs to a rotated file in the service's data folder and to the event log.
-
+// per request goes to stderr, and SIGINT or SIGTERM (on Windows: Ctrl+C, Ctrl+Break, closing the console, a
+// service stop) stop the server cleanly. As a service it logs to a rotated file in the service's data folder
+// and to the event log.
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -32,6 +32,7 @@
 #include "ServiceSetup.h"
 #include "platform/Clock.h"
 #include "platform/Service.h"
+#include "platform/StopRequest.h"
 
 namespace {
 
@@ -163,7 +164,7 @@ int Serve(const ServerOptions& o, std::ostream& log, const std::function<void(co
 
     // Stop requests are taken by one waiting thread, never by a handler inside the server's threads (the
     // calendar readers included, so this comes before any thread starts).
-    platform::PrepareStopRequests();
+    platform::CatchStopRequests();
 
     calendar_server::CalendarServer calendar;
     std::string error;
@@ -213,7 +214,7 @@ int Serve(const ServerOptions& o, std::ostream& log, const std::function<void(co
 
     std::atomic<bool> finished{false};
     std::thread waiter([&] {
-        platform::WaitForStopRequest();
+        platform::WaitStopRequest();
         // The accept loop may not run yet when the request comes; stop it once it does.
         while (!finished) {
             server.stop();
@@ -223,7 +224,7 @@ int Serve(const ServerOptions& o, std::ostream& log, const std::function<void(co
     const bool served = server.listen_after_bind();
     finished = true;
     // Wakes the waiter when the listener ended by itself (a stop request already woke it otherwise).
-    platform::RequestStop();
+    platform::WakeStopWaiter();
     waiter.join();
     // The calendar readers are told to stop with the server; one busy in a library call that cannot be
     // interrupted must not keep the process alive past its stop.
@@ -231,6 +232,8 @@ int Serve(const ServerOptions& o, std::ostream& log, const std::function<void(co
     std::thread([served, watchdogLog] {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         *watchdogLog << "calendar-server: stopped (a calendar reader did not end in time)" << std::endl;
+        // A service tells its manager first: one that vanishes unannounced counts as crashed.
+        platform::ReportServiceStopped(served ? 0 : 1);
         platform::ExitNow(served ? 0 : 1);
     }).detach();
     log << "calendar-server: stopped" << std::endl;

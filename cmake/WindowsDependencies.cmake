@@ -53,3 +53,88 @@ if(ZRK_BUILD_TESTS)
   add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/deps/googletest EXCLUDE_FROM_ALL SYSTEM)
   include(GoogleTest)
 endif()
+
+# The calendar server's libraries (64-bit only: the 32-bit build holds the plug-in's DLL alone), built from
+# Debian's source packages with this build's mingw compiler, static, once per clone: the results stay in
+# build/windows-deps/<triplet>, apart from the preset's own build folder.
+if(ZRK_BUILD_TOOLS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(_prefix ${ZRK_WINDOWS_DEPS}/${ZRK_MINGW_TRIPLET})
+  file(MAKE_DIRECTORY ${_prefix})
+
+  function(zrk_run_step what)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT result EQUAL 0)
+      message(FATAL_ERROR "${what} failed:\n${out}")
+    endif()
+  endfunction()
+
+  # SQLite: its one-file form, made from Debian's source tree by SQLite's own build on this machine (tclsh),
+  # then compiled here like any source.
+  zrk_fetch_debian_source(sqlite3)
+  set(_sqlite ${ZRK_WINDOWS_DEPS}/sqlite3-amalgamation)
+  if(NOT EXISTS ${_sqlite}/sqlite3.c)
+    message(STATUS "Making SQLite's one-file source")
+    file(MAKE_DIRECTORY ${_sqlite})
+    zrk_run_step("SQLite's configure" sh ${ZRK_WINDOWS_DEPS}/sqlite3/configure --disable-tcl
+                 WORKING_DIRECTORY ${_sqlite})
+    zrk_run_step("SQLite's one-file source" make -C ${_sqlite} sqlite3.c)
+  endif()
+  add_library(zrk_sqlite3 STATIC ${_sqlite}/sqlite3.c)
+  # As Debian builds it for the server's needs: threads, the write-ahead log, no loadable extensions.
+  target_compile_definitions(zrk_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION
+                                                 SQLITE_DEFAULT_FOREIGN_KEYS=0)
+  target_include_directories(zrk_sqlite3 SYSTEM PUBLIC ${_sqlite})
+  add_library(PkgConfig::SQLITE3 ALIAS zrk_sqlite3)
+
+  # A small change to a dependency's sources, from tools/windows/patches, applied once.
+  function(zrk_patch_source package patch)
+    set(_marker ${ZRK_WINDOWS_DEPS}/${package}/.zrk-${patch})
+    if(NOT EXISTS ${_marker})
+      zrk_run_step("${package}: ${patch}" patch -d ${ZRK_WINDOWS_DEPS}/${package} -p1 -N -i
+                   ${PROJECT_SOURCE_DIR}/tools/windows/patches/${patch}.patch)
+      file(TOUCH ${_marker})
+    endif()
+  endfunction()
+
+  # libnova: its C sources, with 64-bit time (its Windows build asks for 32-bit time on every mingw).
+  zrk_fetch_debian_source(libnova)
+  zrk_patch_source(libnova libnova-64bit-time)
+  set(_nova ${ZRK_WINDOWS_DEPS}/libnova/src)
+  file(GLOB _nova_sources ${_nova}/*.c)
+  add_library(zrk_nova STATIC ${_nova_sources})
+  # The few checks its configure would make, answered for mingw.
+  file(WRITE ${PROJECT_BINARY_DIR}/deps/nova-config/config.h
+       "#define HAVE_ROUND 1\n#define HAVE_COSL 1\n#define HAVE_SINL 1\n#define HAVE_ACOSL 1\n"
+       "#define HAVE_ASINL 1\n#define HAVE_ATAN2L 1\n")
+  target_include_directories(zrk_nova PRIVATE ${PROJECT_BINARY_DIR}/deps/nova-config)
+  target_include_directories(zrk_nova SYSTEM PUBLIC ${_nova})
+  target_compile_definitions(zrk_nova PUBLIC LIBNOVA_STATIC)
+  target_compile_options(zrk_nova PRIVATE -w)
+  set(NOVA_INCLUDE_DIR ${_nova})
+  set(NOVA_LIBRARY zrk_nova)
+
+  # libical: its own CMake build (the library alone: no bindings, tests or docs), installed into the
+  # prefix. Debian's libical3 source package; a mirror without its Debian part gives the upstream tarball.
+  # One small addition lets the server point libical's TZif reader at the zone data shipped beside it.
+  zrk_fetch_debian_source(libical3)
+  if(NOT EXISTS ${_prefix}/lib/libical.a)
+    message(STATUS "Building libical for ${ZRK_MINGW_TRIPLET}")
+    set(_src ${ZRK_WINDOWS_DEPS}/libical3)
+    zrk_patch_source(libical3 libical-zone-directory)
+    set(_build ${ZRK_WINDOWS_DEPS}/libical3-build-${ZRK_MINGW_TRIPLET})
+    zrk_run_step("libical's configure" ${CMAKE_COMMAND} -S ${_src} -B ${_build} -G "Unix Makefiles"
+      -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
+      -DCMAKE_INSTALL_PREFIX=${_prefix} -DSTATIC_ONLY=ON -DSHARED_ONLY=OFF -DICAL_GLIB=OFF
+      -DICAL_BUILD_DOCS=OFF -DLIBICAL_BUILD_TESTING=OFF -DWITH_CXX_BINDINGS=OFF -DENABLE_GTK_DOC=OFF
+      -DGOBJECT_INTROSPECTION=OFF -DICAL_GLIB_VAPI=OFF -DCMAKE_DISABLE_FIND_PACKAGE_ICU=ON
+      -DCMAKE_DISABLE_FIND_PACKAGE_BDB=ON -DCMAKE_DISABLE_FIND_PACKAGE_BerkeleyDB=ON
+      -DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER})
+    zrk_run_step("libical's build" ${CMAKE_COMMAND} --build ${_build} -j 2)
+    zrk_run_step("libical's install" ${CMAKE_COMMAND} --install ${_build})
+  endif()
+  add_library(PkgConfig::LIBICAL STATIC IMPORTED)
+  set_target_properties(PkgConfig::LIBICAL PROPERTIES IMPORTED_LOCATION ${_prefix}/lib/libical.a
+    INTERFACE_INCLUDE_DIRECTORIES ${_prefix}/include
+    # This build can be pointed at a folder of zone data (the addition above).
+    INTERFACE_COMPILE_DEFINITIONS ZRK_LIBICAL_ZONE_DIRECTORY)
+endif()

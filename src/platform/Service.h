@@ -1,6 +1,6 @@
-// A long-running program's stop requests, and running it as a system service where the system has a service
-// manager (Windows): registering it, removing it, running under the manager, and the system's event log.
-// Elsewhere the service calls answer "not supported" and a stop request is SIGINT or SIGTERM.
+// Running a program as a system service where the system has a service manager (Windows): registering it,
+// removing it, running under the manager, and the system's event log. Elsewhere the calls answer "not
+// supported". A service's stop request reaches the program as its other stop requests do (StopRequest.h).
 #pragma once
 
 #include <functional>
@@ -8,17 +8,6 @@
 #include <vector>
 
 namespace platform {
-
-// Before any thread starts: the stop requests (signals, console Ctrl-C / close, a service stop) are taken
-// by WaitForStopRequest alone from then on.
-void PrepareStopRequests();
-// Returns at the first stop request, or at RequestStop.
-void WaitForStopRequest();
-// Wakes WaitForStopRequest from inside the program (its work ended by itself).
-void RequestStop();
-// Ends the process at once with `code`, telling the service manager that the service stopped when it runs
-// as one (a service that vanishes without saying so counts as crashed and is restarted).
-[[noreturn]] void ExitNow(int code);
 
 enum class ServiceResult { kDone, kNotSupported, kNoRights, kAlreadyInstalled, kNotInstalled, kFailed };
 
@@ -52,8 +41,10 @@ ServiceOutcome UninstallService(const std::string& name);
 bool RunAsService(const std::string& name, const std::function<int()>& body, int* exitCode);
 // This process's id, as the system's process list shows it.
 unsigned long CurrentProcessId();
-// Tells the service manager that the service has started (nothing outside a service).
+// Tells the service manager that the service has started, or that it stopped with `code` (before the
+// process ends at once); nothing outside a service.
 void ReportServiceRunning();
+void ReportServiceStopped(int code);
 
 enum class ServiceEvent { kStarted, kStopped, kFailed };
 // A line in the system's event log under `source` (nothing where there is none).

@@ -11,6 +11,7 @@
 
 #include "platform/HttpBackend.h"
 #include "platform/Service.h"
+#include "platform/StopRequest.h"
 
 namespace {
 
@@ -23,9 +24,10 @@ const char kName[] = "VeltranoCalendarServiceTest";
 int ServeAsService(const std::string& marker) {
     std::ofstream(marker) << "started";
     platform::ReportServiceRunning();
-    platform::WaitForStopRequest();
+    platform::WaitStopRequest();
     std::thread([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        platform::ReportServiceStopped(0);
         platform::ExitNow(0);
     }).detach();
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));

@@ -41,8 +41,15 @@ apt_opts="-o Dir::Etc::SourceList=$apt_dir/sources.list -o Dir::Etc::SourceParts
 [ -f "$apt_dir/updated" ] || { apt-get $apt_opts -qq update && touch "$apt_dir/updated"; }
 rm -rf "$apt_dir/src/$package"
 mkdir -p "$apt_dir/src/$package"
-# dpkg-source applies Debian's patch series while unpacking.
-(cd "$apt_dir/src/$package" && apt-get $apt_opts -qq source "$package" >/dev/null)
+# dpkg-source applies Debian's patch series while unpacking. A mirror may hold a package's upstream tarball
+# without its Debian part: the upstream tarball alone is then unpacked (the builds here need only that).
+if ! (cd "$apt_dir/src/$package" && apt-get $apt_opts -qq source "$package" >/dev/null); then
+  orig=$(find "$apt_dir/src/$package" -maxdepth 1 -name "*.orig.tar.*" ! -name "*.asc" | head -n 1)
+  [ -n "$orig" ] || { echo "apt-get source $package failed and left no upstream tarball" >&2; exit 1; }
+  echo "$package: the mirror has no Debian part; unpacking the upstream tarball $(basename "$orig")" >&2
+  find "$apt_dir/src/$package" -mindepth 1 -maxdepth 1 -type d -exec rm -rf {} +
+  tar -xf "$orig" -C "$apt_dir/src/$package"
+fi
 tree=$(find "$apt_dir/src/$package" -mindepth 1 -maxdepth 1 -type d | head -n 1)
 [ -n "$tree" ] || { echo "apt-get source $package left no tree" >&2; exit 1; }
 mkdir -p "$(dirname "$out")"

@@ -1,5 +1,5 @@
-// Windows: stop requests from the console (Ctrl-C, Ctrl-Break, closing the window) and from the service
-// control manager; registering, starting, stopping and removing the service; the Application event log.
+// Windows: registering, starting, stopping and removing the service; its manager's stop request as one of
+// the program's stop requests; the Application event log.
 #include <windows.h>
 // clang-format off
 #include <aclapi.h>
@@ -10,16 +10,11 @@
 #include <string>
 
 #include "platform/Service.h"
+#include "platform/StopRequest.h"
 #include "platform/TextConversion.h"
 
 namespace platform {
 namespace {
-
-HANDLE StopEvent() {
-    // Manual reset: every waiter sees a request, and one made before anyone waits is kept.
-    static HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    return event;
-}
 
 std::wstring g_serviceName;
 std::function<int()> g_serviceBody;
@@ -46,29 +41,12 @@ void SetServiceState(DWORD state, int exitCode, DWORD waitHintMs) {
     SetServiceStatus(handle, &status);
 }
 
-BOOL WINAPI ConsoleControl(DWORD control) {
-    switch (control) {
-        case CTRL_C_EVENT:
-        case CTRL_BREAK_EVENT:
-            RequestStop();
-            return TRUE;
-        case CTRL_CLOSE_EVENT:
-            // The process ends when this returns: leave the program its 2 s to stop cleanly first.
-            RequestStop();
-            Sleep(2000);
-            return TRUE;
-        default:
-            // Log-off and shutdown reach a service too; its manager's own stop request handles those.
-            return FALSE;
-    }
-}
-
 DWORD WINAPI ServiceControl(DWORD control, DWORD, LPVOID, LPVOID) {
     switch (control) {
         case SERVICE_CONTROL_STOP:
         case SERVICE_CONTROL_SHUTDOWN:
             SetServiceState(SERVICE_STOP_PENDING, 0, 2000);
-            RequestStop();
+            WakeStopWaiter();
             return NO_ERROR;
         case SERVICE_CONTROL_INTERROGATE:
             return NO_ERROR;
@@ -299,24 +277,6 @@ bool Configure(SC_HANDLE service, const ServiceSpec& spec, DWORD* error, std::st
 }
 
 }  // namespace
-
-void PrepareStopRequests() {
-    StopEvent();
-    SetConsoleCtrlHandler(ConsoleControl, TRUE);
-}
-
-void WaitForStopRequest() {
-    WaitForSingleObject(StopEvent(), INFINITE);
-}
-
-void RequestStop() {
-    SetEvent(StopEvent());
-}
-
-void ExitNow(int code) {
-    SetServiceState(SERVICE_STOPPED, code, 0);
-    _exit(code);
-}
 
 bool ServicesSupported() {
     return true;

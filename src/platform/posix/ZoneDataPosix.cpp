@@ -1,0 +1,9 @@
+#include "platform/ZoneData.h"
+
+namespace platform {
+
+std::string ShippedZoneDirectory() {
+    return std::string();
+}
+
+}  // namespace platform
