@@ -398,6 +398,10 @@ void ReportServiceRunning() {
     SetServiceState(SERVICE_RUNNING, 0, 0);
 }
 
+void ReportServiceStopped(int code) {
+    SetServiceState(SERVICE_STOPPED, code, 0);
+}
+
 void ReportServiceEvent(const std::string& source, ServiceEvent event, const std::string& text) {
     HANDLE log = RegisterEventSourceW(nullptr, AnsiToWide(source.c_str()).c_str());
     if (!log) return;
