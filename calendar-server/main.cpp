@@ -276,6 +276,25 @@ bool FolderWritable(const std::string& folder, std::string* error) {
     return written;
 }
 
+// Whether the server could listen on the address and port now. The probe's socket is closed again before
+// this returns (the HTTP library closes a bound socket only when its listener stops), so that the service
+// can take the port.
+bool CanListen(const std::string& address, int port) {
+    calendar_server::HttpServer probe;
+    if (!probe.bind_to_port(address, port)) return false;
+    std::atomic<bool> ended{false};
+    std::thread listener([&] {
+        probe.listen_after_bind();
+        ended = true;
+    });
+    while (!ended) {
+        probe.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    listener.join();
+    return true;
+}
+
 // Checks what the service will need before anything is registered, so that a refusal changes nothing.
 int InstallService(const std::vector<std::string>& given) {
     const std::string folder =
@@ -291,14 +310,11 @@ int InstallService(const std::vector<std::string>& given) {
     }
     const platform::ServiceOutcome check = platform::CheckServiceInstall(calendar_server::kServiceName);
     if (check.result != platform::ServiceResult::kDone) return Report(check);
-    {
-        calendar_server::HttpServer probe;
-        if (!probe.bind_to_port(options.bindAddress, static_cast<int>(options.port))) {
-            std::cerr << "calendar-server: cannot listen on " << options.bindAddress << ":" << options.port
-                      << " (another program uses the port, or the address is not this machine's); nothing "
-                         "was changed\n";
-            return 1;
-        }
+    if (!CanListen(options.bindAddress, static_cast<int>(options.port))) {
+        std::cerr << "calendar-server: cannot listen on " << options.bindAddress << ":" << options.port
+                  << " (another program uses the port, or the address is not this machine's); nothing "
+                     "was changed\n";
+        return 1;
     }
     const std::string dbFolder = std::filesystem::path(setup.database).parent_path().string();
     for (const std::string& f : {folder, dbFolder}) {

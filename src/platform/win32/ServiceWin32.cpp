@@ -3,6 +3,9 @@
 #include <windows.h>
 // clang-format off
 #include <aclapi.h>
+#include <knownfolders.h>
+#include <objbase.h>
+#include <shlobj.h>
 // clang-format on
 
 #include <atomic>
@@ -282,10 +285,13 @@ bool ServicesSupported() {
     return true;
 }
 
+// The known folder, not the environment: a service's environment may name another one (Wine gives a
+// service C:\users\Public), and the installing administrator and the service must agree.
 std::string SharedDataFolder() {
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetEnvironmentVariableW(L"ProgramData", buffer, MAX_PATH);
-    std::wstring folder = length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : L"C:\\ProgramData";
+    wchar_t* path = nullptr;
+    std::wstring folder = L"C:\\ProgramData";
+    if (SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path) == S_OK) folder = path;
+    CoTaskMemFree(path);
     const int size = WideCharToMultiByte(CP_ACP, 0, folder.c_str(), static_cast<int>(folder.size()), nullptr,
                                          0, nullptr, nullptr);
     std::string result(static_cast<size_t>(size), '\0');
