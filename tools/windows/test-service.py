@@ -181,6 +181,7 @@ def test_installer(setup, zrkhost):
     plugins = os.path.join(PREFIX, "drive_c", "host", "plugins")
     program = os.path.join(PREFIX, "drive_c", "Program Files", "Veltrano Calendar")
     port = free_port()
+    subprocess.run(["rm", "-rf", DATA], check=True)  # the database found at the end is this install's
     code, output = wine(setup, "/S", "/PLUGIN64=C:\\host\\plugins", "/PORT=%d" % port, timeout=120)
     if code != 0:
         fail("silent install: %d %s" % (code, output))
