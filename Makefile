@@ -61,7 +61,8 @@ deps-wine32: deps
 
 # For each DLL (64-bit and 32-bit): the Windows test programs under Wine, its exports, and zrkhost.exe with
 # the DLL against the Linux calendar-server (the end-to-end test, the setup dialog's window tests and the
-# lateness benchmark of the debug build drive them).
+# lateness benchmark of the debug build drive them); then calendar-server.exe as a Windows service and the
+# setup's silent install and uninstall (the setup is built first).
 test-windows: build-windows build-windows-x86 build-debug deps-wine32
 	@[ ! -f build/windows/bin/calendar-server.exe ] || $(MAKE) --no-print-directory installer
 	sh tools/windows/test-windows.sh
