@@ -116,11 +116,14 @@ if(ZRK_BUILD_TOOLS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   # libical: its own CMake build (the library alone: no bindings, tests or docs), installed into the
   # prefix. Debian's libical3 source package; a mirror without its Debian part gives the upstream tarball.
   # One small addition lets the server point libical's TZif reader at the zone data shipped beside it.
+  # (tools/windows/patches: changes made to a dependency's unpacked sources, once, before its build.)
   zrk_fetch_debian_source(libical3)
   if(NOT EXISTS ${_prefix}/lib/libical.a)
     message(STATUS "Building libical for ${ZRK_MINGW_TRIPLET}")
     set(_src ${ZRK_WINDOWS_DEPS}/libical3)
     zrk_patch_source(libical3 libical-zone-directory)
+    # Its Windows build takes every Windows machine for big-endian, which garbles the TZif files it reads.
+    zrk_patch_source(libical3 libical-byte-order)
     set(_build ${ZRK_WINDOWS_DEPS}/libical3-build-${ZRK_MINGW_TRIPLET})
     zrk_run_step("libical's configure" ${CMAKE_COMMAND} -S ${_src} -B ${_build} -G "Unix Makefiles"
       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
@@ -128,7 +131,9 @@ if(ZRK_BUILD_TOOLS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
       -DICAL_BUILD_DOCS=OFF -DLIBICAL_BUILD_TESTING=OFF -DWITH_CXX_BINDINGS=OFF -DENABLE_GTK_DOC=OFF
       -DGOBJECT_INTROSPECTION=OFF -DICAL_GLIB_VAPI=OFF -DCMAKE_DISABLE_FIND_PACKAGE_ICU=ON
       -DCMAKE_DISABLE_FIND_PACKAGE_BDB=ON -DCMAKE_DISABLE_FIND_PACKAGE_BerkeleyDB=ON
-      -DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER})
+      -DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER}
+      # Its zone lock is taken again by the thread holding it: recursive, as libical asks of glibc.
+      "-DCMAKE_C_FLAGS=-DPTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP=PTHREAD_RECURSIVE_MUTEX_INITIALIZER")
     zrk_run_step("libical's build" ${CMAKE_COMMAND} --build ${_build} -j 2)
     zrk_run_step("libical's install" ${CMAKE_COMMAND} --install ${_build})
   endif()
