@@ -17,6 +17,8 @@ SOAK_TEST_SECONDS ?= 60
 PACKAGES += imagemagick
 # The Windows calendar server: SQLite's one-file source is made with tclsh; the zone data shipped with it.
 PACKAGES += tcl tzdata
+# The Windows installer (make dist).
+PACKAGES += nsis
 # The real-calendar step's independent expansion.
 PACKAGES += python3-icalendar python3-recurring-ical-events
 # The plan page's login: its password hash.
@@ -27,7 +29,7 @@ BROWSER_PACKAGES := chromium chromium-driver python3-selenium
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: deps deps-wine32 build test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
-        dist \
+        dist installer \
         $(foreach p,debug release asan tsan windows windows-x86,build-$(p) test-$(p))
 
 deps:
@@ -71,8 +73,10 @@ deps-wine32: deps
 
 # For each DLL (64-bit and 32-bit): the Windows test programs under Wine, its exports, and zrkhost.exe with
 # the DLL against the Linux calendar-server (the end-to-end test, the setup dialog's window tests and the
-# lateness benchmark of the debug build drive them).
+# lateness benchmark of the debug build drive them); then calendar-server.exe as a Windows service and the
+# setup's silent install and uninstall (the setup is built first).
 test-windows: build-windows build-windows-x86 build-debug deps-wine32
+	@[ ! -f build/windows/bin/calendar-server.exe ] || $(MAKE) --no-print-directory installer
 	sh tools/windows/test-windows.sh
 
 build: build-debug
@@ -113,21 +117,35 @@ demo: deps
 	cmake --build --preset release -j $(JOBS) --target VeltranoCalendar zrkhost calendar-server
 	@sh tools/demo/run-demo.sh build/release
 
-# Both DLLs, the Linux library (release build), the README and the version in one archive.
+# Both DLLs, the Linux library (release build), the README and the version in one archive; and the Windows
+# installer (installer/VeltranoCalendar.nsi: the plug-in DLLs and calendar-server.exe as a service). The 32-bit
+# DLL is packed when its build succeeds, and left out rather than failing the rest.
 VERSION := $(shell grep '^project' CMakeLists.txt | grep -o 'VERSION [0-9.]*' | cut -d' ' -f2)
-dist: build-windows build-windows-x86
+SETUP := build/dist/VeltranoCalendar-Setup-$(VERSION).exe
+dist: build-windows
+	@$(MAKE) --no-print-directory build-windows-x86 || echo "dist: no 32-bit DLL (the windows-x86 build failed)"
 	@[ -f build/release/CMakeCache.txt ] || cmake --preset release
 	cmake --build --preset release -j $(JOBS) --target VeltranoCalendar
 	rm -rf build/dist/VeltranoCalendar-$(VERSION)
-	mkdir -p build/dist/VeltranoCalendar-$(VERSION)/windows-x64 build/dist/VeltranoCalendar-$(VERSION)/windows-x86 \
-	         build/dist/VeltranoCalendar-$(VERSION)/linux-x64
+	mkdir -p build/dist/VeltranoCalendar-$(VERSION)/windows-x64 build/dist/VeltranoCalendar-$(VERSION)/linux-x64
 	cp build/windows/bin/VeltranoCalendar.dll build/dist/VeltranoCalendar-$(VERSION)/windows-x64/
-	cp build/windows-x86/bin/VeltranoCalendar.dll build/dist/VeltranoCalendar-$(VERSION)/windows-x86/
+	if [ -f build/windows-x86/bin/VeltranoCalendar.dll ]; then \
+	  mkdir -p build/dist/VeltranoCalendar-$(VERSION)/windows-x86; \
+	  cp build/windows-x86/bin/VeltranoCalendar.dll build/dist/VeltranoCalendar-$(VERSION)/windows-x86/; fi
 	cp build/release/bin/libVeltranoCalendar.so build/dist/VeltranoCalendar-$(VERSION)/linux-x64/
 	cp README.md build/dist/VeltranoCalendar-$(VERSION)/
 	echo $(VERSION) > build/dist/VeltranoCalendar-$(VERSION)/VERSION
 	tar -C build/dist -czf build/dist/VeltranoCalendar-$(VERSION).tar.gz VeltranoCalendar-$(VERSION)
+	@$(MAKE) --no-print-directory installer
 	@echo "build/dist/VeltranoCalendar-$(VERSION).tar.gz"
+
+# The installer alone, from the Windows builds there are (the Windows step tests it).
+installer: build-windows
+	rm -f build/dist/VeltranoCalendar-Setup-*.exe
+	sh installer/stage.sh build/dist/installer
+	makensis -V2 -DVERSION=$(VERSION) -DSTAGE=$(CURDIR)/build/dist/installer -DOUTFILE=$(CURDIR)/$(SETUP) \
+	  $$([ -d build/dist/installer/plugin32 ] && echo -DPLUGIN32) installer/VeltranoCalendar.nsi
+	@echo "$(SETUP)"
 
 clean:
 	rm -rf build

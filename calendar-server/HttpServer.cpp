@@ -221,6 +221,10 @@ HttpServer::HttpServer(const Limits& limits) : limits_(limits) {
     new_task_queue = [this] { return pool_ = new Pool(*this); };
     // A kept connection saves the client a connect per request; the plug-in asks a few things in a row.
     set_keep_alive_max_count(100);
+    // A port another server listens on is refused, never shared: the library's default options let a
+    // second server bind it too (and take some of its connections).
+    set_socket_options(
+        [](socket_t sock) { platform::SetSocketExclusivePort(static_cast<platform::SocketHandle>(sock)); });
 }
 
 bool HttpServer::process_and_close_socket(socket_t sock) {

@@ -21,6 +21,9 @@ long SendSocket(SocketHandle socket, const char* data, size_t size);
 long ReceiveSocket(SocketHandle socket, char* data, size_t size);
 // The address and port of the peer, or of this end; false when the socket has none.
 bool SocketAddress(SocketHandle socket, bool peer, std::string* ip, int* port);
+// Before a listening socket binds: a port another socket listens on is refused, never shared (a port that
+// a closed connection still holds may be taken again).
+void SetSocketExclusivePort(SocketHandle socket);
 // Sends small writes at once instead of waiting for the peer's acknowledgement.
 void SetSocketNoDelay(SocketHandle socket);
 // No more sends: the peer reads the end of the stream; receiving goes on.

@@ -193,6 +193,25 @@ TEST(CalendarServerProgram, BadOptionsAndDataEndWithAnError) {
     EXPECT_NE(std::string::npos, missing.Errors().find("cannot read"));
 }
 
+TEST(CalendarServerProgram, APortAnotherServerListensOnIsRefused) {
+    Program first({"--port", "0"});
+    const int port = PortOf(first.FirstLine());
+    ASSERT_GT(port, 0);
+    Program second({"--port", std::to_string(port)});
+    EXPECT_EQ(1, second.Wait());
+    EXPECT_NE(std::string::npos, second.Errors().find("cannot listen on 127.0.0.1:" + std::to_string(port)));
+    first.Signal(SIGTERM);
+    EXPECT_EQ(0, first.Wait());
+}
+
+TEST(CalendarServerProgram, ServiceCommandsSayTheyAreNotSupportedHere) {
+    for (const char* verb : {"install", "uninstall"}) {
+        Program program({"service", verb});
+        EXPECT_EQ(2, program.Wait()) << verb;
+        EXPECT_NE(std::string::npos, program.Errors().find("not supported on this system")) << verb;
+    }
+}
+
 TEST(CalendarServerProgram, ListeningBeyondLoopbackWithoutAllowFromWarns) {
     // A documentation address that this machine does not have: the listen fails after the warning.
     Program open({"--bind", "192.0.2.1", "--port", "0"});

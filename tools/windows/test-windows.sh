@@ -22,7 +22,9 @@ started=$(date +%s)
 # pipe. (A server already running for this prefix keeps running; wineserver -p then does nothing.)
 wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
-wineboot -i >/dev/null 2>&1
+# Plain wineboot, not -i: in an existing prefix -i starts a second service manager, and the two then answer
+# in turn, each with its own list of services (the service tests see their service come and go).
+wineboot >/dev/null 2>&1
 
 for preset in $presets; do
   bin="$root/build/$preset/bin"
@@ -72,5 +74,15 @@ for preset in $presets; do
   fi
   echo "== $preset took $(( $(date +%s) - step )) s"
 done
+
+# The calendar server as a service and the installer (both 64-bit), in the same prefix.
+server_exe="$root/build/windows/bin/calendar-server.exe"
+if [ -f "$server_exe" ]; then
+  echo "== calendar-server.exe as a Windows service, and the installer's silent install, under Wine"
+  setup=$(ls "$root"/build/dist/VeltranoCalendar-Setup-*.exe 2>/dev/null | tail -n 1)
+  python3 tools/windows/test-service.py "$server_exe" ${setup:+"$setup" "$root/build/windows/bin/zrkhost.exe"}
+else
+  echo "== SKIPPED: the service and installer tests ($server_exe is not built)"
+fi
 
 echo "== Windows step took $(( $(date +%s) - started )) s"

@@ -56,6 +56,12 @@ bool SocketAddress(SocketHandle socket, bool peer, std::string* ip, int* port) {
     return true;
 }
 
+void SetSocketExclusivePort(SocketHandle socket) {
+    // SO_REUSEADDR alone: a listening port stays its listener's (SO_REUSEPORT would share it).
+    int one = 1;
+    setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+}
+
 void SetSocketNoDelay(SocketHandle socket) {
     int one = 1;
     setsockopt(static_cast<int>(socket), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

@@ -49,6 +49,13 @@ bool SocketAddress(SocketHandle socket, bool peer, std::string* ip, int* port) {
     return true;
 }
 
+void SetSocketExclusivePort(SocketHandle socket) {
+    // Without it a second program with SO_REUSEADDR could bind the same port and take its connections.
+    BOOL one = TRUE;
+    setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+               reinterpret_cast<const char*>(&one), sizeof one);
+}
+
 void SetSocketNoDelay(SocketHandle socket) {
     BOOL one = TRUE;
     setsockopt(static_cast<SOCKET>(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),

@@ -14,10 +14,13 @@ HANDLE StopEvent() {
 }
 
 BOOL WINAPI OnControl(DWORD type) {
+    // Only a service sees a log-off (console programs end with their session): a user who logs off does not
+    // stop the service.
+    if (type == CTRL_LOGOFF_EVENT) return FALSE;
     SetEvent(StopEvent());
     // Closing the console, logging off and shutting down end the process as soon as the handler returns:
     // it waits for the clean stop instead, which the program bounds itself.
-    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) Sleep(5000);
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_SHUTDOWN_EVENT) Sleep(5000);
     return TRUE;
 }
 
