@@ -33,10 +33,10 @@ done
 installed() {
     [ "$($DPKG_QUERY -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]
 }
-# apt's own lines about what went wrong (E:, W:, the broken packages), a few of them.
+# apt's own lines about what went wrong, a few of them: its errors first, then the first broken packages.
 reasons() {
-    grep -E '^(E|W): |^ [^ ].*: (Depends|PreDepends|Breaks|Conflicts)|Unable to|not available|unexpected size' "$1" |
-        head -n 8
+    grep -E '^E: ' "$1" | head -n 3
+    grep -E '^ *[^ ]+ : (Depends|PreDepends|Breaks|Conflicts): ' "$1" | sed 's/^ *//' | head -n 3
 }
 
 rm -rf "$unavailable"
