@@ -73,8 +73,10 @@ for preset in $presets; do
       grep -c '^  ')
     count=$((${programs:-0} + e2e + dialog + 1))
     skipped=$((skipped + count))
-    echo "skipped: $preset under Wine ($count: ${programs:-0} test programs, $e2e end-to-end, $dialog dialog windows, 1 lateness run): the 32-bit Wine is missing"
-    echo "$missing" | head -n 4 | sed 's/^/skipped:   /'
+    echo "skipped: $preset under Wine ($count: ${programs:-0} test programs, $e2e end-to-end, $dialog dialog" \
+      "windows, 1 lateness run): $(echo "$missing" | head -n 1)"
+    # apt's errors: the resolver's and the failed index's.
+    echo "$missing" | sed 1d | grep '^E: ' | head -n 4 | sed 's/^/skipped:   /'
     continue
   fi
 
