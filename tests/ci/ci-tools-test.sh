@@ -67,7 +67,8 @@ mkdir -p "$tmp/ci/unavailable" && echo old >"$tmp/ci/unavailable/wine32:i386"
 check "an installable optional package installs" install --optional wine32:i386 zrk-tool
 check "and is not reported unavailable" test ! -e "$tmp/ci/unavailable/wine32:i386"
 
-# The summary: counts from CTest, GoogleTest and a step's own line; a failure without counts still counts.
+# The summary: counts from CTest, GoogleTest and a step's own line (not a test's, which CTest shows above
+# its own summary); a failure without counts still counts.
 export ZRK_CI_DIR=$tmp/steps
 step() { "$root/tools/ci/step" "$@" >/dev/null 2>&1; }
 step --begin
@@ -75,11 +76,12 @@ step ctest printf '%s\n' '90% tests passed, 1 tests failed out of 10' '' 'The fo
     '	  3 - a (Skipped)' '	  4 - b (Disabled)' '' 'The following tests FAILED:'
 step gtest printf '%s\n' '[  PASSED  ] 4 tests.' '[  SKIPPED ] 1 test, listed below:' 'skipped: no wine32:i386'
 step own sh -c 'echo "5 passed, 0 failed, 2 skipped"; exit 3'
+step shown printf '%s\n' '2 passed, 1 failed, 0 skipped' '100% tests passed, 0 tests failed out of 2'
 step build false
 "$root/tools/ci/step" --summary >"$tmp/summary" 2>&1
 status=$?
 check "the summary fails when a step failed" test "$status" -ne 0
-check "the closing line sums every step" test "$(tail -n 1 "$tmp/summary")" = "17 passed, 3 failed, 5 skipped"
+check "the closing line sums every step" test "$(tail -n 1 "$tmp/summary")" = "19 passed, 3 failed, 5 skipped"
 check "a skip reason is shown under its step" grep -q '^    skipped: no wine32:i386$' "$tmp/summary"
 check "a failing step is marked" grep -q '^build .*FAILED (exit 1)$' "$tmp/summary"
 step --begin
