@@ -1,5 +1,5 @@
-# Precompiled headers: the heavy library headers (nlohmann-json, cpp-httplib, GoogleTest and, on Windows,
-# windows.h) are parsed once per target instead of once per source file. A target precompiles only what it
+# Precompiled headers: the heavy library headers (nlohmann-json, cpp-httplib, GoogleTest) are parsed once
+# per target instead of once per source file. A target precompiles only what it
 # links (json with nlohmann_json, httplib.h with HTTPLIB, gtest.h and gmock.h with GoogleTest), so a source
 # sees no library that its target does not already use; sources still include what they use, so a build
 # with ZRK_PCH=OFF is the same build, only slower.
@@ -72,13 +72,12 @@ function(_zrk_precompile_target target)
     return()
   endif()
   set(headers "")
-  if(WIN32)
-    list(APPEND headers <windows.h>)
-  endif()
   if("nlohmann_json::nlohmann_json" IN_LIST _zrk_links)
     list(APPEND headers <nlohmann/json.hpp>)
   endif()
-  if("PkgConfig::HTTPLIB" IN_LIST _zrk_links)
+  # Not on Windows, nor windows.h itself: httplib.h brings windows.h there, whose macros rename portable
+  # names (FindResource becomes FindResourceA) in every source that would see it without asking.
+  if("PkgConfig::HTTPLIB" IN_LIST _zrk_links AND NOT WIN32)
     list(APPEND headers <httplib.h>)
   endif()
   if("GTest::gtest" IN_LIST _zrk_links OR "gtest" IN_LIST _zrk_links)
