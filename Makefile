@@ -1,6 +1,8 @@
 # Quick start on a fresh Debian 12 machine:  make demo   |   make test
-# Each target installs the Debian packages it needs first (apt-get, through sudo when not root).
+# Each target installs the Debian packages it needs first (apt-get, through sudo when not root); make test
+# installs every package of the run in its first step, before anything is built.
 
+# Every Debian package a run needs, in one list: add one with `PACKAGES += name` and a comment saying why.
 PACKAGES := g++ make cmake pkg-config libtinyxml-dev nlohmann-json3-dev libcurl4-openssl-dev \
             libcpp-httplib-dev libgtest-dev libgmock-dev libbenchmark-dev libgtk-3-dev xvfb xauth \
             clang libclang-rt-14-dev libsqlite3-dev libical-dev libnova-dev python3-ephem \
@@ -23,29 +25,24 @@ PACKAGES += nsis
 PACKAGES += python3-icalendar python3-recurring-ical-events
 # The plan page's login: its password hash.
 PACKAGES += libsodium-dev
-# The plan page's browser tests and benchmark: Debian's chromium driven by python3-selenium (installed without
-# their recommendations, which are large and unneeded headless).
-BROWSER_PACKAGES := chromium chromium-driver python3-selenium
-SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# The plan page's browser tests and benchmark: Debian's chromium driven by python3-selenium, installed without
+# their recommendations (large, and unneeded headless); Debian's nodejs and npm only where no npm is on the
+# PATH (the page's calendar library is fetched with npm at build time).
+LEAN_PACKAGES := chromium chromium-driver python3-selenium $(shell command -v npm >/dev/null 2>&1 || echo nodejs npm)
+# Packages a run can do without: when one cannot be installed (a mirror in sync), the parts that need it are
+# counted as skipped, with apt's reason, in the summary. wine32:i386 runs the 32-bit DLL's programs.
+OPTIONAL_PACKAGES := wine32:i386
 
-.PHONY: deps deps-wine32 build test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
+.PHONY: deps deps-test deps-wine32 build build-debug-drivers build-windows-x86-test test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
         dist installer \
         $(foreach p,debug release asan tsan windows windows-x86,build-$(p) test-$(p))
 
 deps:
-	@missing=""; for p in $(PACKAGES); do \
-	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
-	fi
-	@missing=""; for p in $(BROWSER_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
-	command -v npm >/dev/null 2>&1 || missing="$$missing nodejs npm"; \
-	if [ -n "$$missing" ]; then \
-	  echo "Installing:$$missing"; \
-	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq \
-	    --no-install-recommends $$missing; \
-	fi
+	@tools/ci/install-packages.sh $(addprefix --lean ,$(LEAN_PACKAGES)) $(PACKAGES)
+
+deps-test:
+	@tools/ci/install-packages.sh $(addprefix --optional ,$(OPTIONAL_PACKAGES)) $(addprefix --lean ,$(LEAN_PACKAGES)) \
+	  $(PACKAGES)
 
 # build/<preset>: configure once, then build incrementally; tests run in parallel.
 define PRESET_RULES
@@ -64,24 +61,60 @@ build-windows build-windows-x86: build-%: deps
 	cmake --build --preset $* -j $(JOBS)
 
 # Wine's 32-bit half, which runs the 32-bit DLL's programs: Debian's wine32 from the i386 architecture, added
-# to dpkg when it is missing.
+# to dpkg when it is missing. When it cannot be installed, the Windows step skips the 32-bit programs.
 deps-wine32: deps
-	@dpkg -s wine32:i386 >/dev/null 2>&1 || { \
-	  echo "Installing: wine32:i386"; \
-	  dpkg --print-foreign-architectures | grep -qx i386 || $(SUDO) dpkg --add-architecture i386; \
-	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq wine32:i386; }
+	@tools/ci/install-packages.sh --optional wine32:i386
 
 # For each DLL (64-bit and 32-bit): the Windows test programs under Wine, its exports, and zrkhost.exe with
 # the DLL against the Linux calendar-server (the end-to-end test, the setup dialog's window tests and the
 # lateness benchmark of the debug build drive them); then calendar-server.exe as a Windows service and the
 # setup's silent install and uninstall (the setup is built first).
-test-windows: build-windows build-windows-x86 build-debug deps-wine32
+TEST_WINDOWS = sh tools/windows/test-windows.sh
+test-windows: build-windows build-windows-x86 build-debug-drivers deps-wine32
 	@[ ! -f build/windows/bin/calendar-server.exe ] || $(MAKE) --no-print-directory installer
-	sh tools/windows/test-windows.sh
+	$(TEST_WINDOWS)
 
 build: build-debug
 
-test: test-debug test-asan test-tsan test-fuzz test-soak test-real-calendars test-windows
+# The 32-bit build in make test: when Wine's 32-bit half could not be installed nothing can run its test
+# programs, so only the DLL (whose exports are still checked) and zrkhost.exe are built.
+build-windows-x86-test: deps
+	@[ -f build/windows-x86/CMakeCache.txt ] || cmake --preset windows-x86
+	@if [ -s "build/ci/unavailable/wine32:i386" ]; then \
+	  echo "skipped: the 32-bit test programs are not built: wine32:i386 could not be installed"; \
+	  cmake --build --preset windows-x86 -j $(JOBS) --target VeltranoCalendar zrkhost; \
+	else cmake --build --preset windows-x86 -j $(JOBS); fi
+
+# What the run takes from the debug build: the programs the soak, the real calendars and the Windows step
+# drive, and the benchmarks (built, so that they keep compiling). Its unit tests are not built or run here:
+# the asan and tsan builds build and run every one of them, with their checks on top.
+build-debug-drivers: deps
+	@[ -f build/debug/CMakeCache.txt ] || cmake --preset debug
+	cmake --build --preset debug -j $(JOBS) --target soak zrkhost VeltranoCalendar calendar-server test_e2e \
+	  test_setupdialog $$(cmake --build --preset debug --target help | sed -n 's/^\.\.\. \(bench_[a-z_]*\).*/\1/p')
+
+# make test: every step through tools/ci/step, which shows its output, records its time and counts and goes
+# on when it fails; the summary at the end lists them and closes with "N passed, N failed, N skipped" (and
+# fails when anything did). A step is one line here; see docs/testing.md.
+STEP := @tools/ci/step
+test:
+	$(STEP) --begin
+	$(STEP) --fatal "packages" $(MAKE) -s deps-test
+	$(STEP) "asan build" $(MAKE) -s build-asan
+	$(STEP) "asan tests" ctest --preset asan -j $(JOBS)
+	$(STEP) "tsan build" $(MAKE) -s build-tsan
+	$(STEP) "tsan tests" ctest --preset tsan -j $(JOBS)
+	$(STEP) "fuzz build" $(MAKE) -s build-fuzz
+	$(STEP) "fuzz" $(TEST_FUZZ)
+	$(STEP) "debug build (drivers)" $(MAKE) -s build-debug-drivers
+	$(STEP) "plan page in a browser" ctest --preset debug -R "^(plan_page|ci_tools)" -j $(JOBS)
+	$(STEP) "soak" $(TEST_SOAK)
+	$(STEP) "real calendars" $(TEST_REAL_CALENDARS)
+	$(STEP) "windows build" $(MAKE) -s build-windows
+	$(STEP) "windows-x86 build" $(MAKE) -s build-windows-x86-test
+	$(STEP) "windows setup" $(MAKE) -s installer
+	$(STEP) "windows tests" $(TEST_WINDOWS)
+	$(STEP) --summary
 
 # The fuzz build (clang) holds only the fuzz programs and the library they read with.
 build-fuzz: deps
@@ -91,8 +124,9 @@ build-fuzz: deps
 fuzz: build-fuzz
 	fuzz/run-fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
+TEST_FUZZ = fuzz/run-fuzzers.sh build/fuzz $(FUZZ_TEST_SECONDS)
 test-fuzz: build-fuzz
-	fuzz/run-fuzzers.sh build/fuzz $(FUZZ_TEST_SECONDS)
+	$(TEST_FUZZ)
 
 # The plug-in in zrkhost against a misbehaving loopback server (tools/soak), from the debug build.
 soak: deps
@@ -100,12 +134,15 @@ soak: deps
 	cmake --build --preset debug -j $(JOBS) --target soak zrkhost VeltranoCalendar
 	build/debug/bin/soak --seconds $(SOAK_SECONDS)
 
-test-soak: build-debug
-	build/debug/bin/soak --seconds $(SOAK_TEST_SECONDS)
+TEST_SOAK = build/debug/bin/soak --seconds $(SOAK_TEST_SECONDS)
+test-soak: build-debug-drivers
+	$(TEST_SOAK)
 
 # The calendar server against calendars written by other projects (fetched into build/, never kept here).
-test-real-calendars: build-debug
-	sh tests/calendar-server/real-calendars.sh build/debug/calendar-server/calendar-server build/real-calendars
+TEST_REAL_CALENDARS = sh tests/calendar-server/real-calendars.sh build/debug/calendar-server/calendar-server \
+  build/real-calendars
+test-real-calendars: build-debug-drivers
+	$(TEST_REAL_CALENDARS)
 
 bench: build-release
 	@for b in build/release/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done

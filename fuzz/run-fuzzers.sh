@@ -52,6 +52,7 @@ for name in "${targets[@]}"; do
         grep -B2 -A30 -m1 'ERROR:\|runtime error:\|check failed' "$log" | head -n 60 >&2
     fi
 done
+echo "$(( ${#targets[@]} - ${#failed[@]} )) passed, ${#failed[@]} failed, 0 skipped"
 if [ ${#failed[@]} -gt 0 ]; then
     echo "fuzz findings in: ${failed[*]}" >&2
     exit 1
