@@ -4,35 +4,18 @@
 #include <cstdio>
 
 #include "platform/Files.h"
+#include "platform/win32/Win32Text.h"
 
 namespace platform {
 namespace {
 
 std::wstring Wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return wide;
+    return Utf8ToWide(text);
 }
 
 std::string Reason(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string out;
-    if (n > 0 && text) {
-        const int bytes =
-            WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-        out.resize(static_cast<size_t>(bytes > 0 ? bytes : 0));
-        if (bytes > 0)
-            WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), &out[0], bytes, nullptr, nullptr);
-        while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
-            out.pop_back();
-    }
-    if (text) LocalFree(text);
-    return out.empty() ? "error " + std::to_string(code) : out;
+    const std::string message = SystemMessage(code);
+    return message.empty() ? "error " + std::to_string(code) : message;
 }
 
 }  // namespace

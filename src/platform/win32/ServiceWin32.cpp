@@ -15,6 +15,7 @@
 #include "platform/Service.h"
 #include "platform/StopRequest.h"
 #include "platform/TextConversion.h"
+#include "platform/win32/Win32Text.h"
 
 namespace platform {
 namespace {
@@ -71,21 +72,8 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
 }
 
 std::string ErrorText(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::string result;
-    if (length > 0) {
-        const int size =
-            WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-        result.resize(static_cast<size_t>(size));
-        WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), &result[0], size, nullptr, nullptr);
-        while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' '))
-            result.pop_back();
-    }
-    LocalFree(text);
-    return "error " + std::to_string(code) + (result.empty() ? "" : ": " + result);
+    const std::string message = SystemMessage(code);
+    return "error " + std::to_string(code) + (message.empty() ? "" : ": " + message);
 }
 
 // One argument quoted as the C runtime splits a command line: backslashes count only before a quote.

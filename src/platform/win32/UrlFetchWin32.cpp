@@ -9,16 +9,13 @@
 
 #include "platform/HttpBackend.h"
 #include "platform/UrlFetch.h"
+#include "platform/win32/Win32Text.h"
 
 namespace platform {
 namespace {
 
 std::wstring Wide(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return wide;
+    return Utf8ToWide(text);
 }
 
 struct Url {

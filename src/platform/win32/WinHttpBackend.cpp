@@ -16,6 +16,7 @@
 
 #include "platform/HttpBackend.h"
 #include "platform/ModuleLifetime.h"
+#include "platform/win32/Win32Text.h"
 
 namespace platform {
 namespace {
@@ -39,13 +40,7 @@ bool FailWithLastError() {
 }
 
 std::wstring Widen(const std::string& text) {
-    std::wstring out;
-    if (text.empty()) return out;
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0) return out;
-    out.resize(static_cast<size_t>(n));
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-    return out;
+    return Utf8ToWide(text);
 }
 
 std::wstring Environment(const wchar_t* name) {
