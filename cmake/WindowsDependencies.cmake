@@ -137,6 +137,26 @@ if(ZRK_BUILD_TOOLS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
     zrk_run_step("libical's build" ${CMAKE_COMMAND} --build ${_build} -j 2)
     zrk_run_step("libical's install" ${CMAKE_COMMAND} --install ${_build})
   endif()
+  # libsodium (the plan page's password hashes): its C sources built by tools/windows/libsodium (its own
+  # configure would need autotools to be generated first), static, installed into the prefix.
+  zrk_fetch_debian_source(libsodium)
+  if(NOT EXISTS ${_prefix}/lib/libsodium.a)
+    message(STATUS "Building libsodium for ${ZRK_MINGW_TRIPLET}")
+    set(_build ${ZRK_WINDOWS_DEPS}/libsodium-build-${ZRK_MINGW_TRIPLET})
+    zrk_run_step("libsodium's configure" ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR}/tools/windows/libsodium
+      -B ${_build} -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=${_prefix}
+      -DSODIUM_SOURCE_DIR=${ZRK_WINDOWS_DEPS}/libsodium
+      -DCMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER})
+    zrk_run_step("libsodium's build" ${CMAKE_COMMAND} --build ${_build} -j 2)
+    zrk_run_step("libsodium's install" ${CMAKE_COMMAND} --install ${_build})
+  endif()
+  add_library(PkgConfig::SODIUM STATIC IMPORTED)
+  set_target_properties(PkgConfig::SODIUM PROPERTIES IMPORTED_LOCATION ${_prefix}/lib/libsodium.a
+    INTERFACE_INCLUDE_DIRECTORIES ${_prefix}/include INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC
+    # randombytes takes the system's random bytes through advapi32 (RtlGenRandom).
+    INTERFACE_LINK_LIBRARIES advapi32)
+
   add_library(PkgConfig::LIBICAL STATIC IMPORTED)
   set_target_properties(PkgConfig::LIBICAL PROPERTIES IMPORTED_LOCATION ${_prefix}/lib/libical.a
     INTERFACE_INCLUDE_DIRECTORIES ${_prefix}/include
