@@ -241,8 +241,12 @@ int Serve(const ServerOptions& o, std::ostream& log, const std::function<void(co
               std::to_string(bound));
 
     std::atomic<bool> finished{false};
+    // When the stop was asked for: the process ends within its time from then, however long the listener
+    // takes to close its threads.
+    auto stopAsked = std::chrono::steady_clock::now();
     std::thread waiter([&] {
         platform::WaitStopRequest();
+        stopAsked = std::chrono::steady_clock::now();
         // The accept loop may not run yet when the request comes; stop it once it does.
         while (!finished) {
             server.stop();
@@ -257,8 +261,9 @@ int Serve(const ServerOptions& o, std::ostream& log, const std::function<void(co
     // The calendar readers are told to stop with the server; one busy in a library call that cannot be
     // interrupted must not keep the process alive past its stop.
     std::ostream* watchdogLog = &log;
-    std::thread([served, watchdogLog] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const auto deadline = stopAsked + std::chrono::milliseconds(1500);
+    std::thread([served, watchdogLog, deadline] {
+        std::this_thread::sleep_until(deadline);
         *watchdogLog << "calendar-server: stopped (a calendar reader did not end in time)" << std::endl;
         // A service tells its manager first: one that vanishes unannounced counts as crashed.
         platform::ReportServiceStopped(served ? 0 : 1);
