@@ -13,9 +13,10 @@ build="$1"
 seconds="$2"
 shift 2
 targets=("$@")
+# Every fuzz program of the sources: one the build did not make fails rather than being passed over.
 if [ ${#targets[@]} -eq 0 ]; then
-    for program in "$build"/fuzz/fuzz_*; do
-        [ -x "$program" ] && targets+=("$(basename "$program" | sed 's/^fuzz_//')")
+    for source in "$here"/fuzz_*.cpp; do
+        targets+=("$(basename "$source" .cpp | sed 's/^fuzz_//')")
     done
 fi
 if [ ${#targets[@]} -eq 0 ]; then
@@ -33,6 +34,11 @@ for name in "${targets[@]}"; do
     learned="$build/corpus/$name"
     log="$build/logs/$name.log"
     mkdir -p "$learned"
+    if [ ! -x "$program" ]; then
+        printf '%-22s %8s %14s %10s %s\n' "$name" - - - "NOT BUILT ($program)"
+        failed+=("$name")
+        continue
+    fi
     corpora=("$learned")
     [ -d "$seeds" ] && corpora+=("$seeds")
     "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=1 \
