@@ -52,6 +52,8 @@ check "the required package is installed" grep -q '^installing: zrk-tool' "$tmp/
 check "the missing optional package leaves apt's reason" grep -q '^E: .*wine32' "$tmp/ci/unavailable/wine32:i386"
 check "the reason names the failing index" grep -q 'E: Failed to fetch .*repo-synced' "$tmp/ci/unavailable/wine32:i386"
 check "the foreign architecture is added to dpkg" grep -qx i386 "$tmp/dpkg/arch"
+check "a later install of the required packages alone keeps that reason" \
+    eval 'install zrk-tool && test -s "$tmp/ci/unavailable/wine32:i386"'
 
 # A required package that cannot be had stops the run, with apt's reason.
 setup

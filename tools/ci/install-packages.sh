@@ -42,7 +42,9 @@ reasons() {
     grep -E '^ *[^ ]+ : (Depends|PreDepends|Breaks|Conflicts): ' "$1" | sed 's/^ *//' | head -n 3
 }
 
-rm -rf "$unavailable"
+# Only the packages asked for now are tried again: a later install of the required ones alone (each build
+# target's) keeps the record of an optional one that could not be had.
+for p in $optional; do rm -f "$unavailable/$p"; done
 missing=""
 for p in $required; do installed "$p" || missing="$missing $p"; done
 missing_lean=""
