@@ -86,12 +86,12 @@ build-windows-x86-test: deps
 	else cmake --build --preset windows-x86 -j $(JOBS); fi
 
 # What the run takes from the debug build: the programs the soak, the real calendars and the Windows step
-# drive, and the benchmarks (built, so that they keep compiling). Its unit tests are not built or run here:
+# drive (the server's program tests drive calendar-server.exe under Wine), and the benchmarks (built, so that they keep compiling). Its unit tests are not built or run here:
 # the asan and tsan builds build and run every one of them, with their checks on top.
 build-debug-drivers: deps
 	@[ -f build/debug/CMakeCache.txt ] || cmake --preset debug
 	cmake --build --preset debug -j $(JOBS) --target soak zrkhost VeltranoCalendar calendar-server test_e2e \
-	  test_setupdialog $$(cmake --build --preset debug --target help | sed -n 's/^\.\.\. \(bench_[a-z_]*\).*/\1/p')
+	  test_setupdialog test_calendar_server $$(cmake --build --preset debug --target help | sed -n 's/^\.\.\. \(bench_[a-z_]*\).*/\1/p')
 
 # make test: every step through tools/ci/step, which shows its output, records its time and counts and goes
 # on when it fails; the summary at the end lists them and closes with "N passed, N failed, N skipped" (and
