@@ -149,10 +149,19 @@ def test_service(exe, work):
     restarted = answers(port, 15)
     how = "restarted by its recovery actions"
     if not restarted:
+        # The service manager learns of the killed process on its own time; a start before it has marked
+        # the service stopped is refused as one already running.
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            _, output = wine("sc", "query", SERVICE, timeout=30)
+            if "STOPPED" in output:
+                break
+            time.sleep(0.2)
         wine("sc", "start", SERVICE)
         how = "started again by hand (Wine did not run the recovery actions)"
         if not answers(port, 20):
-            fail("the service did not come back after the kill")
+            _, output = wine("sc", "query", SERVICE, timeout=30)
+            fail("the service did not come back after the kill: %s" % " ".join(output.split()))
     status, body = request(port, "/apiv1/variable?locationid=3")
     stored = [v["variable_id"] for v in body["variables"]]
     missing = sorted(set(answered) - set(stored))
