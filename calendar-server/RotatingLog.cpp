@@ -38,14 +38,18 @@ int RotatingLog::sync() {
 
 void RotatingLog::Append(const char* s, size_t n) {
     std::lock_guard<std::mutex> lock(mutex_);
+    auto line = pending_.find(std::this_thread::get_id());
+    if (line == pending_.end()) line = pending_.emplace(std::this_thread::get_id(), std::string()).first;
     for (size_t i = 0; i < n; ++i) {
-        pending_.push_back(s[i]);
-        if (s[i] == '\n' || pending_.size() >= kLongestLine) WritePending();
+        line->second.push_back(s[i]);
+        if (s[i] == '\n' || line->second.size() >= kLongestLine) WritePending(&line->second);
     }
+    // Only threads in the middle of a line keep an entry.
+    if (line->second.empty()) pending_.erase(line);
 }
 
-void RotatingLog::WritePending() {
-    if (size_ > 0 && size_ + pending_.size() > maxBytes_) {
+void RotatingLog::WritePending(std::string* line) {
+    if (size_ > 0 && size_ + line->size() > maxBytes_) {
         file_.close();
         const std::string previous = path_ + ".1";
         std::error_code error;
@@ -57,12 +61,12 @@ void RotatingLog::WritePending() {
         size_ = 0;
     }
     if (file_.is_open()) {
-        file_.write(pending_.data(), static_cast<std::streamsize>(pending_.size()));
+        file_.write(line->data(), static_cast<std::streamsize>(line->size()));
         file_.flush();
-        if (file_) size_ += pending_.size();
+        if (file_) size_ += line->size();
         file_.clear();
     }
-    pending_.clear();
+    line->clear();
 }
 
 }  // namespace calendar_server

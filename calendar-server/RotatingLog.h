@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <streambuf>
 #include <string>
+#include <thread>
 
 namespace calendar_server {
 
@@ -24,14 +26,15 @@ protected:
 
 private:
     void Append(const char* s, size_t n);
-    void WritePending();
+    void WritePending(std::string* line);
 
     const std::string path_;
     const uint64_t maxBytes_;
     std::mutex mutex_;
     std::ofstream file_;
     uint64_t size_ = 0;
-    std::string pending_;  // the line begun
+    // The line each thread has begun: the pieces of one line never mix with another thread's.
+    std::map<std::thread::id, std::string> pending_;
 };
 
 }  // namespace calendar_server
