@@ -13,6 +13,7 @@
 #include <limits>
 #include <sstream>
 
+#include "Answer.h"
 #include "PageAssets.h"
 #include "PlanStore.h"
 #include "platform/Clock.h"
@@ -53,12 +54,6 @@ bool ParseId(const std::string& text, int64_t* id) {
 void Error(httplib::Response& res, int status, const std::string& message) {
     res.status = status;
     res.set_content(json{{"error", message}}.dump(), "application/json");
-}
-
-void Reply(httplib::Response& res, int status, const json& body) {
-    res.status = status;
-    // Replacing bytes that are not UTF-8 keeps a stored name from turning an answer into an exception.
-    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
 // Checks the members of a variable sent by a client. The id is required only for an update.
@@ -467,15 +462,7 @@ void CalendarServer::Note(const std::string& line) {
 
 void CalendarServer::Register(httplib::Server& server, std::ostream* log) {
     using Handler = void (CalendarServer::*)(const httplib::Request&, httplib::Response&);
-    auto bind = [this](Handler h) {
-        return [this, h](const httplib::Request& req, httplib::Response& res) {
-            try {
-                (this->*h)(req, res);
-            } catch (const std::exception& e) {
-                Error(res, 500, e.what());
-            }
-        };
-    };
+    auto bind = [this](Handler h) { return Route(this, h, Error); };
     server.set_payload_max_length(kMaxBodyBytes);
     // Our own listener refuses clients of other networks before they take a thread.
     if (auto* front = dynamic_cast<HttpServer*>(&server)) front->SetClients(access_.clients);

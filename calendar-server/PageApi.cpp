@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Answer.h"
 #include "platform/Clock.h"
 #include "platform/Zone.h"
 
@@ -19,11 +20,6 @@ constexpr size_t kMostPassword = 1024;
 void Refuse(httplib::Response& res, int status, const std::string& message, const std::string& field = "") {
     json body{{"error", message}};
     if (!field.empty()) body["field"] = field;
-    res.status = status;
-    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
-}
-
-void Reply(httplib::Response& res, int status, const json& body) {
     res.status = status;
     res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
@@ -70,13 +66,9 @@ PageApi::~PageApi() {
 void PageApi::Register(httplib::Server& http) {
     using Handler = void (PageApi::*)(const httplib::Request&, httplib::Response&);
     auto bind = [this](Handler h) {
-        return [this, h](const httplib::Request& req, httplib::Response& res) {
-            try {
-                (this->*h)(req, res);
-            } catch (const std::exception& e) {
-                Refuse(res, 500, e.what());
-            }
-        };
+        return Route(this, h, [](httplib::Response& res, int status, const std::string& why) {
+            Refuse(res, status, why);
+        });
     };
     http.Get("/apiv1/status", bind(&PageApi::GetStatus));
     http.Get("/health", bind(&PageApi::GetHealth));
