@@ -264,7 +264,7 @@ TEST(CalendarServerProgram, ListeningBeyondLoopbackWithoutAllowFromWarns) {
     EXPECT_EQ(1, limited.Wait());
     EXPECT_EQ(std::string::npos, limited.Errors().find("warning"));
     Program bad({"--allow-from", "10.1.2.3/33"});
-    EXPECT_EQ(2, bad.Wait());
+    EXPECT_EQ(2, bad.Wait()) << bad.Errors();
 }
 
 namespace {
