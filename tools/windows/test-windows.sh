@@ -37,6 +37,7 @@ wineboot >/dev/null 2>&1
 # none counts as one test).
 part() {
   echo "== $preset: $1"
+  what=$1
   shift
   { "$@"; echo $? >"$ci/windows-part.status"; } 2>&1 | tee "$ci/windows-part.log"
   status=$(cat "$ci/windows-part.status")
@@ -46,6 +47,7 @@ part() {
   fi
   p=$1 f=$2 s=$3
   [ "$status" -ne 0 ] && [ "$f" -eq 0 ] && f=1
+  [ "$f" -eq 0 ] || echo "failed: $preset: $what"
   passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
 }
 
