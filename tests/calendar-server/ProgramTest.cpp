@@ -76,8 +76,9 @@ public:
         if (err_ >= 0) close(err_);
     }
 
-    // The first line on stdout, waiting at most `ms`.
-    std::string FirstLine(int ms = 5000) {
+    // The first line on stdout, waiting at most `ms` (by default DefaultMs()).
+    std::string FirstLine(int ms = 0) {
+        if (ms == 0) ms = DefaultMs();
         std::string line;
         char c;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -89,8 +90,9 @@ public:
         }
         return line;
     }
-    // Exit status after waiting at most `ms`; -1 when still running.
-    int Wait(int ms = 5000) {
+    // Exit status after waiting at most `ms` (by default DefaultMs()); -1 when still running.
+    int Wait(int ms = 0) {
+        if (ms == 0) ms = DefaultMs();
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (status_ < 0 && std::chrono::steady_clock::now() < end) {
             int raw = 0;
@@ -119,6 +121,8 @@ public:
 private:
     pid_t pid_ = -1;
     bool launched_ = false;
+    // A limit, not an expectation: a Windows program's start under Wine takes seconds on a busy machine.
+    int DefaultMs() const { return launched_ ? 20000 : 5000; }
     int status_ = -1;
     int out_ = -1;
     int err_ = -1;
