@@ -26,20 +26,16 @@ fi
 mkdir -p "$build/artifacts" "$build/logs"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 
-failed=()
-printf '%-22s %8s %14s %10s %s\n' target seconds executions exec/s result
-for name in "${targets[@]}"; do
-    program="$build/fuzz/fuzz_$name"
-    seeds="$here/corpus/$name"
-    learned="$build/corpus/$name"
-    log="$build/logs/$name.log"
+# One program's run; its table line goes to <build>/logs/<target>.result.
+run_one() {
+    local name=$1 program="$build/fuzz/fuzz_$1" seeds="$here/corpus/$1" learned="$build/corpus/$1"
+    local log="$build/logs/$1.log" result status runs rate
     mkdir -p "$learned"
     if [ ! -x "$program" ]; then
-        printf '%-22s %8s %14s %10s %s\n' "$name" - - - "NOT BUILT ($program)"
-        failed+=("$name")
-        continue
+        printf '%-22s %8s %14s %10s %s\n' "$name" - - - "NOT BUILT ($program)" >"$build/logs/$name.result"
+        return
     fi
-    corpora=("$learned")
+    local corpora=("$learned")
     [ -d "$seeds" ] && corpora+=("$seeds")
     "$program" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2560 -print_final_stats=1 \
         -artifact_prefix="$build/artifacts/$name-" "${corpora[@]}" >"$log" 2>&1
@@ -51,12 +47,33 @@ for name in "${targets[@]}"; do
         result=ok
     else
         result="FINDING (exit $status, log $log)"
+    fi
+    printf '%-22s %8s %14s %10s %s\n' "$name" "$seconds" "${runs:-?}" "${rate:-?}" "$result" \
+        >"$build/logs/$name.result"
+}
+
+# As many programs at a time as there are processors (each fuzzes on one).
+parallel=${FUZZ_JOBS:-$(nproc)}
+for name in "${targets[@]}"; do
+    while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n; done
+    rm -f "$build/logs/$name.result"
+    run_one "$name" &
+done
+wait
+
+failed=()
+printf '%-22s %8s %14s %10s %s\n' target seconds executions exec/s result
+for name in "${targets[@]}"; do
+    line=$(cat "$build/logs/$name.result" 2>/dev/null || printf '%-22s %s' "$name" "NO RESULT")
+    echo "$line"
+    case $line in
+    *" ok") ;;
+    *)
         failed+=("$name")
-    fi
-    printf '%-22s %8s %14s %10s %s\n' "$name" "$seconds" "${runs:-?}" "${rate:-?}" "$result"
-    if [ "$result" != ok ]; then
-        grep -B2 -A30 -m1 'ERROR:\|runtime error:\|check failed' "$log" | head -n 60 >&2
-    fi
+        [ -f "$build/logs/$name.log" ] &&
+            grep -B2 -A30 -m1 'ERROR:\|runtime error:\|check failed' "$build/logs/$name.log" | head -n 60 >&2
+        ;;
+    esac
 done
 echo "$(( ${#targets[@]} - ${#failed[@]} )) passed, ${#failed[@]} failed, 0 skipped"
 if [ ${#failed[@]} -gt 0 ]; then
