@@ -32,14 +32,6 @@ bool IsInteger(const json& v) {
     return v.is_number_integer();
 }
 
-bool AllDigits(const std::string& text, size_t from, size_t count) {
-    if (from + count > text.size()) return false;
-    for (size_t i = from; i < from + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-    }
-    return true;
-}
-
 // A whole decimal integer, optionally negative, that fits 64 bits.
 bool ParseId(const std::string& text, int64_t* id) {
     size_t i = text.size() > 1 && text[0] == '-' ? 1 : 0;

@@ -32,6 +32,9 @@
 
 namespace calendar_server {
 
+// Whether text[from, from + count) is all decimal digits (false when it runs past the end).
+bool AllDigits(const std::string& text, size_t from, size_t count);
+
 // Reads an action date against the start instant (100 ns units since 1601, local time).
 bool ParseActionDate(const std::string& text, uint64_t startInstant, uint64_t* instant);
 // Reads "YYYY-MM-DD" or "YYYY-MM-DDThh:mm:ss" exactly; false for anything else or an invalid date.

@@ -8,7 +8,6 @@
 #include "platform/LocalZone.h"
 
 namespace calendar_server {
-namespace {
 
 bool AllDigits(const std::string& text, size_t from, size_t count) {
     if (from + count > text.size()) return false;
@@ -17,6 +16,8 @@ bool AllDigits(const std::string& text, size_t from, size_t count) {
     }
     return true;
 }
+
+namespace {
 
 int Number(const std::string& text, size_t from, size_t count) {
     int v = 0;

@@ -1,4 +1,5 @@
 #include "framework/MString.h"
+#include "framework/ClampToInt.h"
 
 #include <climits>
 #include <cmath>
@@ -18,12 +19,6 @@ int BoundedLength(const char* text, long long limit) {
     long long n = 0;
     while (n < limit && text[n] != '\0') ++n;
     return static_cast<int>(n);
-}
-
-int ClampToInt(long long v) {
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
-    return static_cast<int>(v);
 }
 
 // printf into a std::string of exactly the printed length.

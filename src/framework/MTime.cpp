@@ -1,4 +1,5 @@
 #include "framework/MTime.h"
+#include "framework/ClampToInt.h"
 
 #include <climits>
 #include <cmath>
@@ -25,19 +26,6 @@ bool ValidBase(int base) {
 }
 
 const char kZeroText[] = "00:00:00/00";
-
-int ClampToInt(long long v) {
-    if (v > INT_MAX) return INT_MAX;
-    if (v < INT_MIN) return INT_MIN;
-    return static_cast<int>(v);
-}
-
-int ClampToInt(double v) {
-    if (!(v == v)) return 0;
-    if (v >= static_cast<double>(INT_MAX)) return INT_MAX;
-    if (v <= static_cast<double>(INT_MIN)) return INT_MIN;
-    return static_cast<int>(v);
-}
 
 // Integral part, plus one when the fraction exceeds a half; negative quotients are thereby truncated.
 int RoundUpPositiveHalf(double q) {

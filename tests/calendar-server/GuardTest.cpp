@@ -25,14 +25,14 @@ using calendar_server::Network;
 
 namespace {
 
-const char kData[] = R"({"locations": [{"location_id": 1, "name": "Hall"}],
+const char kHallData[] = R"({"locations": [{"location_id": 1, "name": "Hall"}],
   "variables": [{"variable_id": 1, "location_id": 1, "name": "Mode", "var_type": 1}]})";
 
 class GuardTest : public ::testing::Test {
 protected:
     void Start(Access access = Access(), HttpServer::Limits limits = HttpServer::Limits()) {
         std::string error;
-        ASSERT_TRUE(calendar.Load(kData, platform::LocalInstantNow(), &error)) << error;
+        ASSERT_TRUE(calendar.Load(kHallData, platform::LocalInstantNow(), &error)) << error;
         calendar.SetAccess(std::move(access));
         server.reset(new HttpServer(limits));
         calendar.Register(*server, nullptr);

@@ -23,7 +23,7 @@ using nlohmann::json;
 
 namespace {
 
-const char kData[] = R"({
+const char kPlanData[] = R"({
   "locations": [{"location_id": 1, "name": "Hall", "comment": "", "latitude": 52.52, "longitude": 13.405},
                 {"location_id": 2, "name": "Foyer", "comment": ""}],
   "variables": [{"variable_id": 1, "location_id": 1, "name": "Mode", "var_type": 4, "var_data": "Day,Night"},
@@ -61,7 +61,7 @@ protected:
     void Start(Access access = Access(), PageApi::Options options = PageApi::Options(),
                const std::string& url = "") {
         std::string error;
-        ASSERT_TRUE(calendar.Load(kData, platform::LocalInstantNow(), &error)) << error;
+        ASSERT_TRUE(calendar.Load(kPlanData, platform::LocalInstantNow(), &error)) << error;
         calendar.SetNotes([](const std::string&) {});
         IcsSource::Options read;
         read.place = calendar_server::Coordinates{52.52, 13.405};

@@ -26,7 +26,7 @@ public:
     bool Accept(Item* e) override { return e->id % 2 == 0; }
 };
 
-class CountingLock : public ILockable {
+class CountingListLock : public ILockable {
 public:
     void Lock(int flag) override { ++(flag ? locks1 : locks0); }
     void Unlock(int flag) override { ++(flag ? unlocks1 : unlocks0); }
@@ -264,7 +264,7 @@ TEST_F(DoubleListTest, SortOfEqualKeysFollowsTheQuickSortSteps) {
 }
 
 TEST_F(DoubleListTest, LockFlagsGoToTheOutsideLockOnlyWhenEnabled) {
-    CountingLock outside;
+    CountingListLock outside;
     {
         MIDoubleList<Item> list(true, &outside);
         list.Add(&items[0]);
@@ -282,7 +282,7 @@ TEST_F(DoubleListTest, LockFlagsGoToTheOutsideLockOnlyWhenEnabled) {
         EXPECT_EQ(outside.locks0, 2);
         EXPECT_EQ(outside.unlocks0, 2);
     }
-    CountingLock unused;
+    CountingListLock unused;
     MIDoubleList<Item> quiet(false, &unused);
     quiet.Add(&items[1]);
     quiet.Remove(&items[1]);

@@ -34,7 +34,7 @@ std::string Attr(const TiXmlElement* e, const char* name) {
     return v ? v : "<missing>";
 }
 
-std::vector<std::string> AttributeNames(const TiXmlElement* e) {
+std::vector<std::string> AttributeNamesOf(const TiXmlElement* e) {
     std::vector<std::string> names;
     for (const TiXmlAttribute* a = e->FirstAttribute(); a; a = a->Next()) names.push_back(a->Name());
     return names;
@@ -153,7 +153,7 @@ TEST_F(DefinitionResource, IsPlainAscii) {
 
 TEST_F(DefinitionResource, RootHasEmptyIdAndNameAndThreeSections) {
     EXPECT_STREQ(root_->Value(), "Device");
-    EXPECT_EQ(AttributeNames(root_), (std::vector<std::string>{"ID", "Name"}));
+    EXPECT_EQ(AttributeNamesOf(root_), (std::vector<std::string>{"ID", "Name"}));
     EXPECT_EQ(Attr(root_, "ID"), "");
     EXPECT_EQ(Attr(root_, "Name"), "");
     std::vector<std::string> sections;
@@ -176,7 +176,7 @@ TEST_F(DefinitionResource, ListsTheFourCommandsWithUniqueIds) {
          c = c->NextSiblingElement(), ++n) {
         ASSERT_LT(n, 4);
         EXPECT_STREQ(c->Value(), "Command");
-        EXPECT_EQ(AttributeNames(c), (std::vector<std::string>{"ID", "Name", "Version", "Status"}));
+        EXPECT_EQ(AttributeNamesOf(c), (std::vector<std::string>{"ID", "Name", "Version", "Status"}));
         int id = -1;
         EXPECT_EQ(c->QueryIntAttribute("ID", &id), TIXML_SUCCESS);
         EXPECT_EQ(id, n);  // the codes that reach the command handler
@@ -203,7 +203,7 @@ TEST_F(DefinitionResource, ListsTheEightVariablesInOrder) {
     for (TiXmlElement* v = root_->FirstChildElement("Variables")->FirstChildElement(); v;
          v = v->NextSiblingElement()) {
         found.emplace_back(v->Value(), Attr(v, "Name"));
-        EXPECT_EQ(AttributeNames(v), (std::vector<std::string>{"InstanceID", "Name"}));
+        EXPECT_EQ(AttributeNamesOf(v), (std::vector<std::string>{"InstanceID", "Name"}));
         EXPECT_EQ(Attr(v, "InstanceID"), "0");
     }
     EXPECT_EQ(found, expected);

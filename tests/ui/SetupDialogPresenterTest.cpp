@@ -493,7 +493,7 @@ TEST(SetupDialogPlacement, FitOnWorkAreaEdges) {
 
 // --- host, theme and the view factory ---
 
-class Theme : public IThemeManager {
+class PresenterTheme : public IThemeManager {
 public:
     int ZRK_CALL QueryInterface(const char*, void**) override { return kZrkUnknownInterface; }
     int ZRK_CALL Release() override { return 0; }
@@ -522,7 +522,7 @@ public:
     int ZRK_CALL Release() override { return 0; }
     bool withTheme = true;
     bool withInfo = true;
-    Theme theme;
+    PresenterTheme theme;
     RuntimeInfo info;
 };
 

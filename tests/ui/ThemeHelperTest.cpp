@@ -15,7 +15,7 @@ using ui::UiBrush;
 using ui::UiPen;
 using ui::VCThemeHelper;
 
-class Theme : public IThemeManager {
+class FakeTheme : public IThemeManager {
 public:
     int ZRK_CALL QueryInterface(const char*, void**) override { return kZrkUnknownInterface; }
     int ZRK_CALL Release() override { return 0; }
@@ -115,7 +115,7 @@ OwnerDrawItem Button(unsigned state, const std::string& text = "OK") {
 class ThemeHelperTest : public ::testing::Test {
 protected:
     void SetUp() override { helper.Init(&theme); }
-    Theme theme;
+    FakeTheme theme;
     VCThemeHelper helper;
     Recorder dc;
 };
