@@ -37,6 +37,8 @@ add_library(zrk_tinyxml STATIC
 target_compile_definitions(zrk_tinyxml PUBLIC TIXML_USE_STL)
 target_include_directories(zrk_tinyxml SYSTEM PUBLIC ${_tinyxml})
 add_library(PkgConfig::TINYXML ALIAS zrk_tinyxml)
+# Other projects' sources are built file by file as their own builds do (their file-local names may clash).
+set_target_properties(zrk_tinyxml PROPERTIES UNITY_BUILD OFF)
 
 # cpp-httplib's whole header, for the loopback servers of the tests.
 if(ZRK_BUILD_TESTS OR ZRK_BUILD_TOOLS)
@@ -102,6 +104,7 @@ if(ZRK_BUILD_TOOLS AND CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(_nova ${ZRK_WINDOWS_DEPS}/libnova/src)
   file(GLOB _nova_sources ${_nova}/*.c)
   add_library(zrk_nova STATIC ${_nova_sources})
+  set_target_properties(zrk_nova PROPERTIES UNITY_BUILD OFF)
   # The few checks its configure would make, answered for mingw.
   file(WRITE ${PROJECT_BINARY_DIR}/deps/nova-config/config.h
        "#define HAVE_ROUND 1\n#define HAVE_COSL 1\n#define HAVE_SINL 1\n#define HAVE_ACOSL 1\n"
