@@ -93,6 +93,7 @@ public:
     // Exit status after waiting at most `ms` (by default DefaultMs()); -1 when still running.
     int Wait(int ms = 0) {
         if (ms == 0) ms = DefaultMs();
+        if (pid_ <= 0) return -1;  // never started: waitpid(-1) would take any child's status
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (status_ < 0 && std::chrono::steady_clock::now() < end) {
             int raw = 0;
@@ -115,7 +116,9 @@ public:
         return all;
     }
     // A Windows program has no SIGTERM: its stop request is a console event, which Wine raises on SIGINT.
-    void Signal(int signal) { kill(pid_, launched_ && signal == SIGTERM ? SIGINT : signal); }
+    void Signal(int signal) {
+        if (pid_ > 0) kill(pid_, launched_ && signal == SIGTERM ? SIGINT : signal);  // kill(-1) signals all
+    }
     bool started() const { return pid_ > 0; }
 
 private:
