@@ -33,7 +33,7 @@ LEAN_PACKAGES := chromium chromium-driver python3-selenium $(shell command -v np
 # counted as skipped, with apt's reason, in the summary. wine32:i386 runs the 32-bit DLL's programs.
 OPTIONAL_PACKAGES := wine32:i386
 
-.PHONY: deps deps-test deps-wine32 build build-debug-drivers build-windows-x86-test test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
+.PHONY: deps deps-test deps-wine32 build build-drivers build-windows-x86-test test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
         dist installer \
         $(foreach p,debug release asan tsan windows windows-x86,build-$(p) test-$(p))
 
@@ -67,10 +67,10 @@ deps-wine32: deps
 
 # For each DLL (64-bit and 32-bit): the Windows test programs under Wine, its exports, and zrkhost.exe with
 # the DLL against the Linux calendar-server (the end-to-end test, the setup dialog's window tests and the
-# lateness benchmark of the debug build drive them); then calendar-server.exe as a Windows service and the
+# lateness benchmark of the asan build drive them); then calendar-server.exe as a Windows service and the
 # setup's silent install and uninstall (the setup is built first).
-TEST_WINDOWS = sh tools/windows/test-windows.sh
-test-windows: build-windows build-windows-x86 build-debug-drivers deps-wine32
+TEST_WINDOWS = ZRK_DRIVERS=$(DRIVERS) sh tools/windows/test-windows.sh
+test-windows: build-windows build-windows-x86 build-drivers deps-wine32
 	@[ ! -f build/windows/bin/calendar-server.exe ] || $(MAKE) --no-print-directory installer
 	$(TEST_WINDOWS)
 
@@ -85,13 +85,14 @@ build-windows-x86-test: deps
 	  cmake --build --preset windows-x86 -j $(JOBS) --target VeltranoCalendar zrkhost; \
 	else cmake --build --preset windows-x86 -j $(JOBS); fi
 
-# What the run takes from the debug build: the programs the soak, the real calendars and the Windows step
-# drive (the server's program tests drive calendar-server.exe under Wine), and the benchmarks (built, so that they keep compiling). Its unit tests are not built or run here:
-# the asan and tsan builds build and run every one of them, with their checks on top.
-build-debug-drivers: deps
-	@[ -f build/debug/CMakeCache.txt ] || cmake --preset debug
-	cmake --build --preset debug -j $(JOBS) --target soak zrkhost VeltranoCalendar calendar-server test_e2e \
-	  test_setupdialog test_calendar_server $$(cmake --build --preset debug --target help | sed -n 's/^\.\.\. \(bench_[a-z_]*\).*/\1/p')
+# The Linux programs that the soak, the real calendars and the Windows step run or drive (the server's
+# program tests drive calendar-server.exe under Wine) come from the asan build, which make test has built
+# whole by then: they run with its checks on top, and no other build of the same sources is needed.
+DRIVERS := build/asan
+build-drivers: deps
+	@[ -f $(DRIVERS)/CMakeCache.txt ] || cmake --preset asan
+	cmake --build --preset asan -j $(JOBS) --target soak zrkhost VeltranoCalendar calendar-server test_e2e \
+	  test_setupdialog test_calendar_server bench_show_lateness
 
 # make test: every step through tools/ci/step, which shows its output, records its time and counts and goes
 # on when it fails; the summary at the end lists them and closes with "N passed, N failed, N skipped" (and
@@ -106,8 +107,6 @@ test:
 	$(STEP) "tsan tests" ctest --preset tsan -j $(JOBS)
 	$(STEP) "fuzz build" $(MAKE) -s build-fuzz
 	$(STEP) "fuzz" $(TEST_FUZZ)
-	$(STEP) "debug build (drivers)" $(MAKE) -s build-debug-drivers
-	$(STEP) "plan page in a browser" ctest --preset debug -R "^(plan_page|ci_tools)" -j $(JOBS)
 	$(STEP) "soak" $(TEST_SOAK)
 	$(STEP) "real calendars" $(TEST_REAL_CALENDARS)
 	$(STEP) "windows build" $(MAKE) -s build-windows
@@ -128,20 +127,18 @@ TEST_FUZZ = fuzz/run-fuzzers.sh build/fuzz $(FUZZ_TEST_SECONDS)
 test-fuzz: build-fuzz
 	$(TEST_FUZZ)
 
-# The plug-in in zrkhost against a misbehaving loopback server (tools/soak), from the debug build.
-soak: deps
-	@[ -f build/debug/CMakeCache.txt ] || cmake --preset debug
-	cmake --build --preset debug -j $(JOBS) --target soak zrkhost VeltranoCalendar
-	build/debug/bin/soak --seconds $(SOAK_SECONDS)
+# The plug-in in zrkhost against a misbehaving loopback server (tools/soak), from the asan build.
+soak: build-drivers
+	$(DRIVERS)/bin/soak --seconds $(SOAK_SECONDS)
 
-TEST_SOAK = build/debug/bin/soak --seconds $(SOAK_TEST_SECONDS)
-test-soak: build-debug-drivers
+TEST_SOAK = $(DRIVERS)/bin/soak --seconds $(SOAK_TEST_SECONDS)
+test-soak: build-drivers
 	$(TEST_SOAK)
 
 # The calendar server against calendars written by other projects (fetched into build/, never kept here).
-TEST_REAL_CALENDARS = sh tests/calendar-server/real-calendars.sh build/debug/calendar-server/calendar-server \
+TEST_REAL_CALENDARS = sh tests/calendar-server/real-calendars.sh $(DRIVERS)/calendar-server/calendar-server \
   build/real-calendars
-test-real-calendars: build-debug-drivers
+test-real-calendars: build-drivers
 	$(TEST_REAL_CALENDARS)
 
 bench: build-release

@@ -1,8 +1,8 @@
 #!/bin/sh
 # The Windows step of `make test`, for each DLL (the `windows` build, 64-bit, and the `windows-x86` build,
 # 32-bit): its exports, its build's test programs under Wine, and its zrkhost.exe with the DLL against the
-# Linux calendar-server (the debug build's end-to-end test, the setup dialog's window tests and a short
-# lateness run drive them). Both builds share one 64-bit Wine prefix under build/ (it runs 32-bit programs
+# Linux calendar-server (the end-to-end test, the setup dialog's window tests and a short lateness run of
+# the Linux build ZRK_DRIVERS, by default the asan build, drive them). Both builds share one 64-bit Wine prefix under build/ (it runs 32-bit programs
 # too) and one Wine server for the whole step.
 #
 # Without Wine's 32-bit half (wine32:i386, which the package step may fail to install while a mirror is in
@@ -13,6 +13,7 @@
 set -u
 root=$(pwd)
 ci=${ZRK_CI_DIR:-$root/build/ci}
+drivers=${ZRK_DRIVERS:-build/asan}
 mkdir -p "$ci"
 passed=0 failed=0 skipped=0
 export WINEPREFIX="$root/build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -39,8 +40,10 @@ part() {
   echo "== $preset: $1"
   what=$1
   shift
+  began=$(date +%s)
   { "$@"; echo $? >"$ci/windows-part.status"; } 2>&1 | tee "$ci/windows-part.log"
   status=$(cat "$ci/windows-part.status")
+  echo "== $preset: $((  $(date +%s) - began )) s"
   set -- $(awk -f "$root/tools/ci/counts.awk" "$ci/windows-part.log")
   if [ $# -eq 0 ]; then
     set -- $((status == 0)) 0 0
@@ -72,8 +75,8 @@ for preset in $presets; do
     # Counted, never passed: the build's test programs, the end-to-end runs, the dialog's window tests, the
     # lateness run.
     programs=$(ctest --preset "$preset" -N | sed -n 's/^Total Tests: //p')
-    e2e=$(build/debug/tests/test_e2e --gtest_list_tests | grep -c '^  ')
-    dialog=$(build/debug/tests/test_setupdialog --gtest_list_tests --gtest_filter='Win32SetupDialogWindow.*' |
+    e2e=$($drivers/tests/test_e2e --gtest_list_tests | grep -c '^  ')
+    dialog=$($drivers/tests/test_setupdialog --gtest_list_tests --gtest_filter='Win32SetupDialogWindow.*' |
       grep -c '^  ')
     count=$((${programs:-0} + e2e + dialog + 1))
     skipped=$((skipped + count))
@@ -89,7 +92,7 @@ for preset in $presets; do
 
   part "zrkhost.exe and the DLL against calendar-server" env ZRK_E2E_LAUNCHER="$root/tools/windows/wine-run.sh" \
     ZRK_E2E_ZRKHOST="$bin/zrkhost.exe" ZRK_E2E_PLUGIN="$bin/VeltranoCalendar.dll" \
-    build/debug/tests/test_e2e --gtest_brief=1
+    $drivers/tests/test_e2e --gtest_brief=1
 
   # The 64-bit build also has the calendar server: its program tests against the .exe, and the show with
   # zrkhost.exe and the DLL against calendar-server.exe, both under Wine.
@@ -97,11 +100,11 @@ for preset in $presets; do
     part "calendar-server.exe needs only the system's DLLs" sh tools/windows/check-imports.sh "$bin/calendar-server.exe"
     part "calendar-server.exe under Wine: the server's program tests" \
       env ZRK_CALENDAR_SERVER_LAUNCHER="$root/tools/windows/wine-run.sh" ZRK_CALENDAR_SERVER_PROGRAM="$bin/calendar-server.exe" \
-      build/debug/tests/test_calendar_server --gtest_filter='CalendarServerProgram.*' --gtest_brief=1
+      $drivers/tests/test_calendar_server --gtest_filter='CalendarServerProgram.*' --gtest_brief=1
     part "zrkhost.exe and the DLL against calendar-server.exe, all under Wine" \
       env ZRK_E2E_LAUNCHER="$root/tools/windows/wine-run.sh" ZRK_E2E_ZRKHOST="$bin/zrkhost.exe" \
       ZRK_E2E_PLUGIN="$bin/VeltranoCalendar.dll" ZRK_E2E_SERVER="$bin/calendar-server.exe" \
-      build/debug/tests/test_e2e --gtest_filter='ShowRun*' --gtest_brief=1
+      $drivers/tests/test_e2e --gtest_filter='ShowRun*' --gtest_brief=1
   fi
 
   # One prefix for window runs serves both builds: a new one costs Wine half a minute.
@@ -112,14 +115,14 @@ for preset in $presets; do
   fi
   part "the setup dialog of the DLL under Wine on a virtual display (a Wine prefix of its own)" \
     env ZRK_WINDOWS_BIN="$bin" \
-    build/debug/tests/test_setupdialog --gtest_filter='Win32SetupDialogWindow.*' --gtest_brief=1
+    $drivers/tests/test_setupdialog --gtest_filter='Win32SetupDialogWindow.*' --gtest_brief=1
 
   part "firing lateness of the DLL under Wine (a short run: more actions and idle time with --actions, --idle)" \
-    build/debug/bench/bench_show_lateness --actions 20 --idle 10 \
+    $drivers/bench/bench_show_lateness --actions 20 --idle 10 \
     --launcher "$root/tools/windows/wine-run.sh" --zrkhost "$bin/zrkhost.exe" --plugin "$bin/VeltranoCalendar.dll"
   if [ -f "$bin/calendar-server.exe" ]; then
     part "firing lateness of the DLL under Wine against calendar-server.exe under Wine" \
-      build/debug/bench/bench_show_lateness --actions 20 --idle 10 --launcher "$root/tools/windows/wine-run.sh" \
+      $drivers/bench/bench_show_lateness --actions 20 --idle 10 --launcher "$root/tools/windows/wine-run.sh" \
       --zrkhost "$bin/zrkhost.exe" --plugin "$bin/VeltranoCalendar.dll" --server "$bin/calendar-server.exe"
   fi
   echo "== $preset took $(( $(date +%s) - step )) s"
