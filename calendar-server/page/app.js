@@ -318,7 +318,7 @@ function askWeekAhead() {
   const end = addDays(start, 6);
   const items = loadItems(start, end);
   items.catch(() => {});  // the grid's own request reports a refusal
-  weekAhead = {start, end, items};
+  weekAhead = {location: state.location.location_id, start, end, items};
 }
 
 // The grid's entries show the item's own wall time and title, and its hours are labelled without the
@@ -359,7 +359,8 @@ function showWeek() {
       events: (info, success, failure) => {
         const start = info.startStr.slice(0, 10);
         const end = addDays(info.endStr.slice(0, 10), -1);
-        const early = weekAhead && weekAhead.start === start && weekAhead.end === end ? weekAhead.items : null;
+        const early = weekAhead && weekAhead.location === state.location.location_id &&
+            weekAhead.start === start && weekAhead.end === end ? weekAhead.items : null;
         weekAhead = null;
         (early || loadItems(start, end)).then((items) => {
           if (!weekFetched) performance.mark('week-items');
