@@ -364,6 +364,8 @@ bool CalendarServer::MigrateToPlans(std::string* error) {
 bool CalendarServer::StorePlace(int64_t location, const Coordinates& place) {
     Statement update(db_.handle(), "UPDATE locations SET latitude = ?, longitude = ? WHERE location_id = ?");
     update.BindReal(place.latitude).BindReal(place.longitude).Bind(location);
+    // The planned sun events follow the new place.
+    PlansChanged(location);
     return update.Step(), update.Done();
 }
 

@@ -29,6 +29,7 @@
 #include "Database.h"
 #include "HttpServer.h"
 #include "IcsSource.h"
+#include "PlanStore.h"
 
 namespace calendar_server {
 
@@ -143,10 +144,18 @@ private:
     void CalendarRead(int64_t location, const std::string& source, const std::string& text,
                       const IcsCalendar& calendar);
     bool MigrateToPlans(std::string* error);
-    // The planned items of a location as one calendar, expanded by the calendar reader (mutex_ held).
-    std::shared_ptr<const IcsCalendar> PlanCalendar(int64_t location, std::string* why);
-    // A planned item changed: its location's calendar is built anew (mutex_ held).
-    void PlansChanged(int64_t location) { planCalendars_.erase(location); }
+    // A location's planned items as one calendar for the calendar reader, with the items by id: kept between
+    // requests, built anew after a write to the location's plan (or its place) and each day.
+    struct PlanIndex;
+    // Builds the plan of `location` from its rows read under the mutex, without holding it; null with why.
+    std::shared_ptr<const PlanIndex> BuildPlanIndex(int64_t location, uint64_t today, std::vector<Plan> plans,
+                                                    const Coordinates* place, std::string* why);
+    // A planned item, a skip or a closed day of the location changed: the plan kept for it is dropped, and
+    // one being built from the rows before the change is not kept (mutex_ held).
+    void PlansChanged(int64_t location) {
+        ++planWrites_[location];
+        planIndexes_.erase(location);
+    }
     // Whether a closed day of the location falls in [from, to] (mutex_ held).
     bool ClosedWithin(int64_t location, uint64_t from, uint64_t to);
     // The client that read a location's actions, for the status (set by the page's part).
@@ -161,7 +170,8 @@ private:
     Access access_;
     std::vector<std::string> ownNames_;  // this machine's name and addresses, read with the access
     std::map<int64_t, std::unique_ptr<IcsSource>> sources_;  // fixed once serving
-    std::map<int64_t, std::shared_ptr<const IcsCalendar>> planCalendars_;
+    std::map<int64_t, std::shared_ptr<const PlanIndex>> planIndexes_;
+    std::map<int64_t, uint64_t> planWrites_;  // writes to each location's plan, counted
 };
 
 }  // namespace calendar_server

@@ -1,6 +1,8 @@
 # Turns the plan page's files into a C++ source holding them as byte arrays, with the path each is served
 # under, its content type and an entity tag (a hash of its bytes, so a browser revalidates cheaply and never
-# keeps a stale copy after an upgrade).
+# keeps a stale copy after an upgrade). The scripts, the bulk of the page, are also held gzip-compressed,
+# once here: the HTTP library would otherwise compress them again for every load with its slowest setting
+# (half a second for the calendar view), so they are served under a type it leaves alone.
 #
 #   cmake -DOUTPUT=<file.cpp> -DFILES="<served path>=<file>|..." -P EmbedPage.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -24,7 +26,7 @@ foreach(_pair IN LISTS FILES)
   if(_ext STREQUAL ".html")
     set(_type "text/html; charset=utf-8")
   elseif(_ext STREQUAL ".js")
-    set(_type "text/javascript; charset=utf-8")
+    set(_type "application/javascript; charset=utf-8")
   elseif(_ext STREQUAL ".css")
     set(_type "text/css; charset=utf-8")
   elseif(_ext STREQUAL ".svg")
@@ -41,7 +43,19 @@ foreach(_pair IN LISTS FILES)
   math(EXPR _size "${_hexlen} / 2")
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," _bytes "${_hex}")
   string(APPEND _arrays "const unsigned char kFile${_index}[] = {${_bytes}0x00};\n")
-  string(APPEND _entries "    {\"${_served}\", \"${_type}\", \"\\\"${_hash}\\\"\", kFile${_index}, ${_size}},\n")
+  set(_packed "nullptr, 0")
+  if(_ext STREQUAL ".js")
+    set(_gz "${OUTPUT}.${_index}.gz")
+    file(ARCHIVE_CREATE OUTPUT "${_gz}" PATHS "${_file}" FORMAT raw COMPRESSION GZip COMPRESSION_LEVEL 9)
+    file(READ "${_gz}" _hex HEX)
+    file(REMOVE "${_gz}")
+    string(LENGTH "${_hex}" _hexlen)
+    math(EXPR _gzsize "${_hexlen} / 2")
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," _bytes "${_hex}")
+    string(APPEND _arrays "const unsigned char kPacked${_index}[] = {${_bytes}0x00};\n")
+    set(_packed "kPacked${_index}, ${_gzsize}")
+  endif()
+  string(APPEND _entries "    {\"${_served}\", \"${_type}\", \"\\\"${_hash}\\\"\", kFile${_index}, ${_size}, ${_packed}},\n")
   math(EXPR _index "${_index} + 1")
 endforeach()
 
@@ -52,7 +66,7 @@ namespace calendar_server {
 namespace {
 ${_arrays}
 const PageFile kFiles[] = {
-${_entries}    {nullptr, nullptr, nullptr, nullptr, 0},
+${_entries}    {nullptr, nullptr, nullptr, nullptr, 0, nullptr, 0},
 };
 }  // namespace
 

@@ -1,7 +1,10 @@
 // The one expansion behind every answer of actions: a location's stored one-off actions and its planned
 // items (written as a calendar and expanded by the calendar reader, sun times included), or its iCalendar
-// source's occurrences; then the closed days and skipped occurrences are marked.
+// source's occurrences; then the closed days and skipped occurrences are marked. Calendars are expanded
+// without holding the database, so that a long window never holds up the other requests.
 #include <algorithm>
+#include <map>
+#include <optional>
 
 #include "CalendarServer.h"
 #include "PlanStore.h"
@@ -15,7 +18,8 @@ namespace {
 // The days of planned items expanded ahead when their calendar is built (others are expanded on request).
 constexpr uint64_t kPlanIndexDays = 31;
 
-const char* const kTooBusy = "the server is too busy to expand this calendar for that window; ask again later";
+const char* const kTooBusy =
+    "the server is too busy to expand this calendar for that window; ask again later";
 
 // The occurrences a calendar gives for [from, to], as the plug-in would be answered: 0, or the status that
 // refuses the window (503 when its expansion was cut by time: a client keeps what it read before).
@@ -33,34 +37,27 @@ int CalendarActions(const IcsCalendar& calendar, uint64_t from, uint64_t to, jso
 
 }  // namespace
 
-std::shared_ptr<const IcsCalendar> CalendarServer::PlanCalendar(int64_t location, std::string* why) {
-    const uint64_t now = platform::LocalInstantNow();
-    const uint64_t today = now - now % platform::kTicksPerDay;
-    auto kept = planCalendars_.find(location);
-    // Rebuilt each day, so the occurrences kept ready follow today.
-    if (kept != planCalendars_.end() && kept->second &&
-        kept->second->indexedFrom() + platform::kTicksPerDay == today)
-        return kept->second;
-    std::vector<Plan> plans;
-    if (!PlanStore(db_).Plans(location, &plans))
-        return *why = "cannot read the database: " + db_.LastError(), nullptr;
-    if (plans.empty()) return planCalendars_[location] = nullptr;
-    std::optional<Coordinates> place;
-    Statement where(
-        db_.handle(),
-        "SELECT latitude, longitude FROM locations WHERE location_id = ? AND latitude IS NOT NULL "
-        "AND longitude IS NOT NULL");
-    where.Bind(location);
-    if (where.Step()) place = Coordinates{where.Real(0), where.Real(1)};
+struct CalendarServer::PlanIndex {
+    uint64_t today = 0;                           // the day it was built on
+    std::shared_ptr<const IcsCalendar> calendar;  // null when nothing is planned
+    std::map<int64_t, Plan> plans;                // by id
+};
+
+std::shared_ptr<const CalendarServer::PlanIndex> CalendarServer::BuildPlanIndex(
+    int64_t location, uint64_t today, std::vector<Plan> plans, const Coordinates* place, std::string* why) {
+    auto index = std::make_shared<PlanIndex>();
+    index->today = today;
+    if (plans.empty()) return index;
     std::vector<std::string> notes;
     const std::string prefix = "location " + std::to_string(location) + ": planned items: ";
-    auto calendar = IcsCalendar::Parse(
+    index->calendar = IcsCalendar::Parse(
         PlanCalendarText(plans), today - platform::kTicksPerDay,
         today + (kPlanIndexDays + 1) * platform::kTicksPerDay - 1, &notes, why,
-        [this, prefix](const std::string& line) { Note(prefix + line); }, nullptr, place ? &*place : nullptr);
+        [this, prefix](const std::string& line) { Note(prefix + line); }, nullptr, place);
     for (const std::string& n : notes) Note(prefix + n);
-    if (!calendar) return *why = "cannot expand the planned items: " + *why, nullptr;
-    return planCalendars_[location] = calendar;
+    if (!index->calendar) return *why = "cannot expand the planned items: " + *why, nullptr;
+    for (Plan& p : plans) index->plans.emplace(p.id, std::move(p));
+    return index;
 }
 
 bool CalendarServer::ClosedWithin(int64_t location, uint64_t from, uint64_t to) {
@@ -75,6 +72,13 @@ int CalendarServer::Expand(int64_t location, uint64_t from, uint64_t to, std::ve
     found->clear();
     std::vector<ClosedDays> closed;
     IcsSource* source = nullptr;
+    std::shared_ptr<const PlanIndex> planned;
+    bool build = false;
+    std::vector<Plan> plans;
+    std::optional<Coordinates> place;
+    uint64_t writes = 0;
+    const uint64_t now = platform::LocalInstantNow();
+    const uint64_t today = now - now % platform::kTicksPerDay;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!KnownLocation(location)) return *why = "no such location", 404;
@@ -100,38 +104,58 @@ int CalendarServer::Expand(int64_t location, uint64_t from, uint64_t to, std::ve
                 found->push_back(std::move(o));
             }
             if (!select.Done()) return *why = "cannot read the database: " + db_.LastError(), 500;
-            auto calendar = PlanCalendar(location, why);
-            if (!calendar && !why->empty()) return 500;
-            std::vector<Plan> plans;
-            json list;
-            if (calendar && !store.Plans(location, &plans))
-                return *why = "cannot read the database: " + db_.LastError(), 500;
-            if (calendar) {
-                if (const int status = CalendarActions(*calendar, from, to, &list, false, why)) return status;
+            // The kept plan, or its rows to build it from once the database is let go.
+            auto kept = planIndexes_.find(location);
+            if (kept != planIndexes_.end() && kept->second->today == today) {
+                planned = kept->second;
+            } else {
+                if (!store.Plans(location, &plans))
+                    return *why = "cannot read the database: " + db_.LastError(), 500;
+                Statement where(
+                    db_.handle(),
+                    "SELECT latitude, longitude FROM locations WHERE location_id = ? AND latitude "
+                    "IS NOT NULL AND longitude IS NOT NULL");
+                where.Bind(location);
+                if (where.Step()) place = Coordinates{where.Real(0), where.Real(1)};
+                writes = planWrites_[location];
+                build = true;
             }
-            for (const json& a : list) {
-                const int64_t id = PlanOfSummary(a.value("name", std::string()));
-                auto plan =
-                    std::find_if(plans.begin(), plans.end(), [&](const Plan& p) { return p.id == id; });
-                uint64_t time = 0;
-                if (plan == plans.end() || !ParseLocalTime(a.value("date", std::string()), &time, nullptr))
-                    continue;
-                Occurrence o;
-                o.time = time;
-                o.action = json{{"name", plan->name},
-                                {"macro", plan->macro},
-                                {"macro_action", plan->macroAction},
-                                {"macro_data", plan->macroData}};
-                o.source = "database";
-                o.plan = id;
-                o.sun = plan->SunMarker();
-                o.skipped = std::binary_search(plan->skips.begin(), plan->skips.end(),
-                                               FormatLocalTime(time).substr(0, 10));
-                found->push_back(std::move(o));
-            }
-            std::stable_sort(found->begin(), found->end(),
-                             [](const Occurrence& x, const Occurrence& y) { return x.time < y.time; });
         }
+    }
+    if (build) {
+        planned = BuildPlanIndex(location, today, std::move(plans), place ? &*place : nullptr, why);
+        if (!planned) return 500;
+        // Kept only when no write came in meanwhile: it was built from the rows before that write.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (planWrites_[location] == writes) planIndexes_[location] = planned;
+    }
+    if (planned && planned->calendar) {
+        json list;
+        if (const int status = CalendarActions(*planned->calendar, from, to, &list, false, why))
+            return status;
+        for (const json& a : list) {
+            const int64_t id = PlanOfSummary(a.value("name", std::string()));
+            auto plan = planned->plans.find(id);
+            uint64_t time = 0;
+            if (plan == planned->plans.end() ||
+                !ParseLocalTime(a.value("date", std::string()), &time, nullptr))
+                continue;
+            const Plan& p = plan->second;
+            Occurrence o;
+            o.time = time;
+            o.action = json{{"name", p.name},
+                            {"macro", p.macro},
+                            {"macro_action", p.macroAction},
+                            {"macro_data", p.macroData}};
+            o.source = "database";
+            o.plan = id;
+            o.sun = p.SunMarker();
+            o.skipped =
+                std::binary_search(p.skips.begin(), p.skips.end(), FormatLocalTime(time).substr(0, 10));
+            found->push_back(std::move(o));
+        }
+        std::stable_sort(found->begin(), found->end(),
+                         [](const Occurrence& x, const Occurrence& y) { return x.time < y.time; });
     }
     if (source) {
         // A calendar's occurrences are worked out without holding the database.

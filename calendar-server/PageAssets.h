@@ -13,6 +13,8 @@ struct PageFile {
     const char* etag;  // quoted, as sent
     const unsigned char* data;
     size_t size;
+    const unsigned char* gzip;  // the same bytes gzip-compressed, or null when served only as they are
+    size_t gzipSize;
 };
 // The embedded files, ended by an entry whose path is null.
 const PageFile* EmbeddedPageFiles();

@@ -273,7 +273,8 @@ function eventOf(item, index) {
 
 // A busy half hour of the grid (a show's cue list) is one entry naming how many actions it holds: the grid
 // stays readable and quick to draw, and the entry opens the list of that day, where each action is shown.
-const GROUP_ABOVE = 3;
+// Three entries of 20 minutes in one half hour would be slivers side by side, so three make a group.
+const GROUP_ABOVE = 2;
 function weekEvents(items) {
   const slots = new Map();
   for (const item of items) {
@@ -307,6 +308,35 @@ function openDayList(date) {
   setView('list');
 }
 
+// The week of the server's today as the grid shows it (from Monday), asked for as soon as the status is
+// read: the answer travels while the calendar view is loaded and its empty grid drawn.
+let weekAhead = null;
+// When the first week's items arrived, a figure the page's benchmark reads.
+let weekItemsMarked = false;
+function markWeekItems() {
+  if (!weekItemsMarked) performance.mark('week-items');
+  weekItemsMarked = true;
+}
+function askWeekAhead() {
+  if (!state.location || state.calendar) return;
+  const today = serverToday();
+  const start = addDays(today, -((new Date(wallMs(today)).getUTCDay() + 6) % 7));
+  const end = addDays(start, 6);
+  const items = loadItems(start, end);
+  items.then(markWeekItems, () => {});  // the grid's own request reports a refusal
+  weekAhead = {location: state.location.location_id, start, end, items};
+}
+
+// The grid's entries show the item's own wall time and title, and its hours are labelled without the
+// calendar view's date formatting: that formatting, per entry and per label, was the bulk of drawing a
+// crowded week.
+function two(n) { return String(n).padStart(2, '0'); }
+function clockText(info) { return `${two(info.date.hour)}:${two(info.date.minute)}`; }
+function gridEntry(arg) {
+  const {item} = arg.event.extendedProps;
+  return `${timeOf(item ? item.date : arg.event.startStr)} ${arg.event.title}`;
+}
+
 let weekFetched = false;
 let weekDrawn = false;
 function showWeek() {
@@ -327,15 +357,19 @@ function showWeek() {
       scrollTime: `${String(Math.max(0, Number(wallText(serverNowMs()).slice(11, 13)) - 1)).padStart(2, '0')}:00:00`,
       defaultTimedEventDuration: '00:20:00',
       eventMaxStack: 3,
-      slotLabelFormat: {hour: '2-digit', minute: '2-digit', hour12: false},
+      slotLabelFormat: clockText,
       eventTimeFormat: {hour: '2-digit', minute: '2-digit', hour12: false},
+      views: {timeGrid: {displayEventTime: false, eventContent: gridEntry}},
       headerToolbar: {left: 'prev,next today', center: 'title', right: narrow ? '' : 'timeGridWeek,listWeek'},
       buttonText: {today: 'This week', timeGridWeek: 'Grid', listWeek: 'List'},
       events: (info, success, failure) => {
         const start = info.startStr.slice(0, 10);
         const end = addDays(info.endStr.slice(0, 10), -1);
-        loadItems(start, end).then((items) => {
-          if (!weekFetched) performance.mark('week-items');
+        const early = weekAhead && weekAhead.location === state.location.location_id &&
+            weekAhead.start === start && weekAhead.end === end ? weekAhead.items : null;
+        weekAhead = null;
+        (early || loadItems(start, end)).then((items) => {
+          markWeekItems();
           weekFetched = true;
           success(weekEvents(items));
         }, (err) => {
@@ -434,7 +468,10 @@ async function refresh() {
   if ($('message').classList.contains('bad')) say('');
   try {
     if (state.view === 'today') await showToday();
-    else if (state.view === 'week') showWeek();
+    else if (state.view === 'week') {
+      await calendarLoaded;
+      showWeek();
+    }
     else if (state.view === 'list') await showList();
     else {
       await showClosed();
@@ -696,6 +733,11 @@ async function logout() {
 
 // --- start ---
 
+const calendarLoaded = new Promise((resolve) => {
+  if (document.readyState !== 'loading' && window.FullCalendar) resolve();
+  else document.addEventListener('DOMContentLoaded', resolve, {once: true});
+});
+
 function chooseLocation(id) {
   const found = state.status && state.status.locations.find((l) => String(l.location_id) === String(id));
   if (!found || (state.location && found.location_id === state.location.location_id)) return;
@@ -738,6 +780,9 @@ async function start() {
   $('list-start').value = serverToday();
   $('list-end').value = addDays(serverToday(), 30);
   const view = new URLSearchParams(window.location.search).get('view');
+  if (view === 'week') askWeekAhead();
+  // This script runs before the calendar view's (and asks the status meanwhile); the views wait for it.
+  await calendarLoaded;
   setView(['today', 'week', 'list', 'closed'].includes(view) ? view : 'today');
   state.tickTimer = setInterval(tick, 1000);
   setInterval(() => loadStatus().then(() => state.view === 'today' && showToday())

@@ -81,6 +81,28 @@ TEST_F(PageAssetsTest, AnUnchangedFileIsRevalidatedWithoutItsBytes) {
     EXPECT_EQ(200, other->status);
 }
 
+// The scripts go out compressed once at build time, never compressed again on top (the library compresses
+// some types by itself): a client taking gzip gets exactly those bytes, one refusing it the file as it is.
+TEST_F(PageAssetsTest, ScriptsGoOutPrecompressedToClientsTakingGzip) {
+    client->set_decompress(false);
+    int packed = 0;
+    for (const calendar_server::PageFile* f = EmbeddedPageFiles(); f->path; ++f) {
+        if (!f->gzip) continue;
+        ++packed;
+        auto gz = client->Get(f->path, {{"Accept-Encoding", "br, GZip;q=0.5"}});
+        ASSERT_TRUE(gz) << f->path;
+        EXPECT_EQ(1u, gz->get_header_value_count("Content-Encoding")) << f->path;
+        EXPECT_EQ("gzip", gz->get_header_value("Content-Encoding")) << f->path;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(f->gzip), f->gzipSize), gz->body) << f->path;
+        auto plain = client->Get(f->path, {{"Accept-Encoding", "br, gzip;q=0"}});
+        ASSERT_TRUE(plain) << f->path;
+        EXPECT_FALSE(plain->has_header("Content-Encoding")) << f->path;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(f->data), f->size), plain->body) << f->path;
+        EXPECT_NE(gz->get_header_value("ETag"), plain->get_header_value("ETag")) << f->path;
+    }
+    EXPECT_EQ(2, packed);  // the page's script and the calendar view
+}
+
 TEST_F(PageAssetsTest, UnknownFilesAndOtherSitesAreRefused) {
     for (const char* path : {"/page/missing.js", "/page/../CMakeLists.txt", "/page/", "/index.html"}) {
         auto res = client->Get(path);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "CalendarServer.h"
 #include "Database.h"
@@ -177,6 +179,32 @@ TEST_F(PlanPage, PlannedRepeatsAndSunEventsAreServedToThePluginAsThePageListsThe
     Call("DELETE", "/apiv1/plan/1/" + std::to_string(lightsId));
     EXPECT_EQ(1u, Call("GET", "/apiv1/plan/1")["items"].size());
     ExpectPageAgreesWithPlugin(1, "2026-12-09", "2026-12-23");
+}
+
+// The plan is kept between requests and built outside the database's lock: a write is seen by the very next
+// request, also when another request was building the plan from the rows before that write.
+TEST_F(PlanPage, AWriteIsSeenByTheNextRequestWhileOthersRebuildThePlan) {
+    Start();
+    json item = {{"name", "Cue"},     {"date", "2026-12-08"},
+                 {"time", "09:00"},   {"repeat", {{"every", "daily"}}},
+                 {"macro_action", 1}, {"macro", "Cue"}};
+    for (int i = 0; i < 40; ++i) Call("POST", "/apiv1/plan/1", item, 201);  // a plan worth rebuilding
+    item["date"] = "2026-12-09";
+    const std::string id = std::to_string(Call("POST", "/apiv1/plan/1", item, 201)["id"].get<int64_t>());
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        httplib::Client other("127.0.0.1", server.port());
+        while (!done) other.Get("/apiv1/plan/1/items?start=2026-12-09&end=2026-12-09");
+    });
+    for (int minute = 10; minute < 40; ++minute) {
+        item["time"] = "13:" + std::to_string(minute);
+        Call("PUT", "/apiv1/plan/1/" + id, item);
+        const json items = Call("GET", "/apiv1/plan/1/items?start=2026-12-09&end=2026-12-09");
+        ASSERT_EQ(41u, items["items"].size());
+        EXPECT_EQ("2026-12-09T13:" + std::to_string(minute) + ":00", items["items"].back()["date"]);
+    }
+    done = true;
+    reader.join();
 }
 
 TEST_F(PlanPage, ClosedDaysAndSkipsAreMarkedForThePageAndNeverServedToThePlugin) {
@@ -423,7 +451,8 @@ TEST(PlanSourceHealth, SkippedLinesAreTheLastReadsAndAFailedReadKeepsTheLastSucc
     write("A");
     IcsSource::Options options;
     options.pollMs = 10;
-    IcsSource source(4, path, options, [](const std::string&) {}, nullptr);
+    IcsSource source(
+        4, path, options, [](const std::string&) {}, nullptr);
     source.Start();
     source.WaitFirstRead(5000);
     const IcsSource::Health first = source.health();
