@@ -13,9 +13,8 @@
 #include <vector>
 
 #include "CalendarServer.h"
-#include "HttpServer.h"
 #include "MedianReporter.h"
-#include "PageApi.h"
+#include "ServedCalendar.h"
 #include "platform/Clock.h"
 
 namespace {
@@ -92,13 +91,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    calendar_server::HttpServer http;
-    calendar_server::PageApi page(calendar, calendar_server::PageApi::Options());
-    calendar.Register(http, nullptr);
-    page.Register(http);
-    g_port = http.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { http.listen_after_bind(); });
-    while (!http.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ServedCalendar served(calendar);
+    g_port = served.port();
     // The planned items go in as the page writes them (those before today are refused, so their week starts
     // today), from a few clients at once.
     std::atomic<int> failed{0};
@@ -132,7 +126,5 @@ int main(int argc, char** argv) {
         "20 ms each)\n",
         kActions, reporter.medians["BM_ItemsOneOffWeek"] / 1000.0, kActions,
         reporter.medians["BM_ItemsPlannedWeek"] / 1000.0);
-    http.stop();
-    serving.join();
     return 0;
 }

@@ -13,9 +13,8 @@
 #include <vector>
 
 #include "CalendarServer.h"
-#include "HttpServer.h"
 #include "MedianReporter.h"
-#include "PageApi.h"
+#include "ServedCalendar.h"
 
 namespace {
 
@@ -54,13 +53,8 @@ int main(int argc, char** argv) {
         }
     }
     calendar.StartSources(10000);
-    calendar_server::HttpServer http;
-    calendar_server::PageApi page(calendar, calendar_server::PageApi::Options());
-    calendar.Register(http, nullptr);
-    page.Register(http);
-    g_port = http.bind_to_any_port("127.0.0.1");
-    std::thread serving([&] { http.listen_after_bind(); });
-    while (!http.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ServedCalendar served(calendar);
+    g_port = served.port();
     // Each location has a reader, as when show controllers poll.
     httplib::Client reader("127.0.0.1", g_port);
     for (int i = 1; i <= kSources; ++i)
@@ -71,8 +65,6 @@ int main(int argc, char** argv) {
     benchmark::Shutdown();
     std::printf("/apiv1/status with %d sources: %.2f ms (goal: under 5 ms)\n", kSources,
                 reporter.medians["BM_Status50Sources"] / 1000.0);
-    http.stop();
-    serving.join();
     for (const std::string& f : files) std::remove(f.c_str());
     return 0;
 }
