@@ -4,8 +4,8 @@
 #   check-imports.sh calendar-server.exe
 set -eu
 program=$1
-system="advapi32.dll bcrypt.dll crypt32.dll gdi32.dll iphlpapi.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll
-        user32.dll winhttp.dll winmm.dll ws2_32.dll"
+system="advapi32.dll bcrypt.dll crypt32.dll gdi32.dll iphlpapi.dll kernel32.dll msvcrt.dll ole32.dll psapi.dll shell32.dll
+        user32.dll version.dll winhttp.dll winmm.dll ws2_32.dll"
 others=""
 for dll in $(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'); do
   case " $(echo $system) " in *" $dll "*) ;; *) others="$others $dll" ;; esac

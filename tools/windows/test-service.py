@@ -87,6 +87,14 @@ def service_pid():
     return lines[-1].rsplit(" ", 1)[1].strip() if lines else None
 
 
+def log_tail(lines=5):
+    try:
+        with open(os.path.join(DATA, "calendar-server.log"), errors="replace") as log:
+            return " | ".join(l.strip() for l in log.readlines()[-lines:])
+    except OSError as e:
+        return "(no log: %s)" % e
+
+
 def test_service(exe, work):
     wine(exe, "service", "uninstall")  # one left by an interrupted run
     subprocess.run(["rm", "-rf", DATA], check=True)
@@ -151,17 +159,25 @@ def test_service(exe, work):
     if not restarted:
         # The service manager learns of the killed process on its own time; a start before it has marked
         # the service stopped is refused as one already running.
-        deadline = time.monotonic() + 20
-        while time.monotonic() < deadline:
-            _, output = wine("sc", "query", SERVICE, timeout=30)
-            if "STOPPED" in output:
-                break
-            time.sleep(0.2)
+        def stopped(seconds):
+            deadline = time.monotonic() + seconds
+            while time.monotonic() < deadline:
+                _, output = wine("sc", "query", SERVICE, timeout=30)
+                if "STOPPED" in output:
+                    return True
+                time.sleep(0.2)
+            return False
+        # Wine's service manager has once kept a killed service RUNNING for good: a stop request, which
+        # finds no process to answer it, then marks it stopped.
+        if not stopped(20):
+            wine("sc", "stop", SERVICE)
+            stopped(20)
         wine("sc", "start", SERVICE)
         how = "started again by hand (Wine did not run the recovery actions)"
         if not answers(port, 20):
             _, output = wine("sc", "query", SERVICE, timeout=30)
-            fail("the service did not come back after the kill: %s" % " ".join(output.split()))
+            fail("the service did not come back after the kill: %s; its log ends: %s" %
+                 (" ".join(output.split()), log_tail()))
     status, body = request(port, "/apiv1/variable?locationid=3")
     stored = [v["variable_id"] for v in body["variables"]]
     missing = sorted(set(answered) - set(stored))
