@@ -115,6 +115,10 @@ def test_service(exe, work):
     if code != 0:
         fail("service install: %d: %s" % (code, output))
     print("ok: installed: " + " | ".join(output.strip().splitlines()))
+    # Under Wine the first connection to the new service was once reset unanswered (the service went on
+    # serving): it must answer within seconds, and then say what it serves.
+    if not answers(port, 10):
+        fail("the installed service does not answer on %d; its log ends: %s" % (port, log_tail()))
     status, locations = request(port, "/apiv1/location")
     if status != 200 or "Stage" not in json.dumps(locations):
         fail("/apiv1/location answered %d %s" % (status, locations))
