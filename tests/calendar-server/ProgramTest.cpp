@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -39,33 +40,10 @@ public:
         args.insert(args.begin(), other && *other ? other : CALENDAR_SERVER_PROGRAM);
         launched_ = launcher && *launcher;
         if (launched_) args.insert(args.begin(), launcher);
-        int out[2], err[2], in[2] = {-1, -1};
-        if (pipe(out) != 0 || pipe(err) != 0 || (input && pipe(in) != 0)) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (input) {
-            posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-            posix_spawn_file_actions_addclose(&actions, in[1]);
-        }
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addclose(&actions, err[0]);
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        close(err[1]);
-        if (input) {
-            close(in[0]);
-            // Short enough for the pipe's buffer: written whole before the program reads.
-            if (write(in[1], input, std::strlen(input)) < 0) pid_ = -1;
-            close(in[1]);
-        }
-        out_ = out[0];
-        err_ = err[0];
+        args_ = std::move(args);
+        hasInput_ = input != nullptr;
+        if (input) input_ = input;
+        Spawn();
     }
     ~Program() {
         if (pid_ > 0 && status_ < 0) {
@@ -79,7 +57,9 @@ public:
     // The first line on stdout, waiting at most `ms` (by default DefaultMs()).
     std::string FirstLine(int ms = 0) {
         if (ms == 0) ms = DefaultMs();
-        std::string line;
+        std::string line = std::move(heldOut_);
+        heldOut_.clear();
+        if (line == "\n") return "";
         char c;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (std::chrono::steady_clock::now() < end) {
@@ -101,11 +81,23 @@ public:
                 status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
             else
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            // The server says why whenever it ends with an error; Wine has now and then ended with 1 and not
+            // a word without starting it at all. Such a launch is said and made once more.
+            if (status_ == 1 && launched_ && !relaunched_ && Silent()) {
+                std::fprintf(stderr,
+                             "the launcher ended with 1 without a word: starting the program again\n");
+                relaunched_ = true;
+                close(out_);
+                close(err_);
+                status_ = -1;
+                Spawn();
+            }
         }
         return status_;
     }
     std::string Errors() {
-        std::string all;
+        std::string all = std::move(heldErrors_);
+        heldErrors_.clear();
         char buffer[4096];
         pollfd p{err_, POLLIN, 0};
         while (poll(&p, 1, 100) > 0) {
@@ -122,6 +114,52 @@ public:
     bool started() const { return pid_ > 0; }
 
 private:
+    void Spawn() {
+        pid_ = -1;
+        int out[2], err[2], in[2] = {-1, -1};
+        if (pipe(out) != 0 || pipe(err) != 0 || (hasInput_ && pipe(in) != 0)) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (hasInput_) {
+            posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+            posix_spawn_file_actions_addclose(&actions, in[1]);
+        }
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        posix_spawn_file_actions_addclose(&actions, err[0]);
+        std::vector<std::string> args = args_;
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        close(err[1]);
+        if (hasInput_) {
+            close(in[0]);
+            // Short enough for the pipe's buffer: written whole before the program reads.
+            if (write(in[1], input_.data(), input_.size()) < 0) pid_ = -1;
+            close(in[1]);
+        }
+        out_ = out[0];
+        err_ = err[0];
+    }
+    // Whether the ended program wrote nothing at all; what it did write on stderr is kept for Errors().
+    bool Silent() {
+        char c;
+        pollfd p{out_, POLLIN, 0};
+        if (poll(&p, 1, 100) > 0 && read(out_, &c, 1) == 1) return heldOut_ = std::string(1, c), false;
+        heldErrors_ = Errors();
+        return heldErrors_.empty();
+    }
+
+    std::vector<std::string> args_;
+    std::string input_;
+    bool hasInput_ = false;
+    bool relaunched_ = false;
+    std::string heldErrors_;
+    std::string heldOut_;  // read from stdout by Silent(), given back by FirstLine()
     pid_t pid_ = -1;
     bool launched_ = false;
     // A limit, not an expectation: a Windows program's start under Wine takes seconds on a busy machine.
