@@ -9,10 +9,13 @@
 
 namespace calendar_server {
 
-inline void Reply(httplib::Response& res, int status, const nlohmann::json& body) {
+// `type` names the body; the HTTP library compresses a plain "application/json" body for clients that
+// accept it (the page's answers name their charset, which it leaves alone).
+inline void Reply(httplib::Response& res, int status, const nlohmann::json& body,
+                  const char* type = "application/json") {
     res.status = status;
     // Replacing bytes that are not UTF-8 keeps a stored name from turning an answer into an exception.
-    res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), "application/json");
+    res.set_content(body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), type);
 }
 
 // A route to an object's handler; what it lets out is answered refuse(res, 500, what).

@@ -23,8 +23,7 @@ constexpr size_t kMostPassword = 1024;
 const char* const kPageJson = "application/json; charset=utf-8";
 
 void PageReply(httplib::Response& res, int status, const json& body) {
-    res.status = status;
-    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), kPageJson);
+    Reply(res, status, body, kPageJson);
 }
 
 void Refuse(httplib::Response& res, int status, const std::string& message, const std::string& field = "") {
