@@ -76,7 +76,7 @@ step() { "$root/tools/ci/step" "$@" >/dev/null 2>&1; }
 step --begin
 step ctest printf '%s\n' '90% tests passed, 1 tests failed out of 10' '' 'The following tests did not run:' \
     '	  3 - a (Skipped)' '	  4 - b (Disabled)' '' 'The following tests FAILED:' '	  7 - Suite.Lost (Failed)'
-step gtest printf '%s\n' '[  FAILED  ] Wine.Part (381 ms)' '[  PASSED  ] 4 tests.' '[  SKIPPED ] 1 test, listed below:' 'skipped: no wine32:i386'
+step gtest printf '%s\n' '/src/tests/e2e/Show.cpp:12: Failure' 'Value of: fired' '[  FAILED  ] Wine.Part (381 ms)' '[  PASSED  ] 4 tests.' '[  SKIPPED ] 1 test, listed below:' 'skipped: no wine32:i386'
 step own sh -c 'echo "5 passed, 0 failed, 2 skipped"; exit 3'
 step shown printf '%s\n' '2 passed, 1 failed, 0 skipped' '100% tests passed, 0 tests failed out of 2'
 step build false
@@ -87,6 +87,7 @@ check "the closing line sums every step" test "$(tail -n 1 "$tmp/summary")" = "1
 check "a skip reason is shown under its step" grep -q '^    skipped: no wine32:i386$' "$tmp/summary"
 check "what failed is named under its step" sh -c "grep -q '^    failed: Suite.Lost (Failed)$' '$tmp/summary' &&
     grep -q '^    failed: Wine.Part$' '$tmp/summary'"
+check "and why, in a word" grep -q '^    failed:   Show.cpp:12: Value of: fired$' "$tmp/summary"
 check "a failing step is marked" grep -q '^build .*FAILED (exit 1)$' "$tmp/summary"
 step --begin
 step fine true
