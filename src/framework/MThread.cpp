@@ -45,6 +45,7 @@ bool MThread::Start(bool wait, uint32_t milliseconds) {
         if (last_ && !platform::ThreadIsCurrent(last_)) platform::ThreadWaitExit(last_, platform::kInfinite);
         startedEvent_.Reset();
         stopRequested_ = false;
+        stopEvent_.Reset();
         // Counted as a user before the thread exists, so that its end always has a use to give up.
         if (usesWindow_ && !windowUser_.exchange(true)) platform::CallWindowAddUser();
         // The thread's own end takes this lock, so it cannot clear the handle before it is stored.
@@ -79,6 +80,7 @@ void MThread::ThreadBody(void* self) {
     thread->threadId_ = 0;
     thread->suspended_ = false;
     thread->stopRequested_ = true;
+    thread->stopEvent_.Set();
     thread->running_ = false;
 }
 
@@ -96,6 +98,7 @@ bool MThread::Stop(bool terminate) {
     platform::ThreadRef handle = GetHandle();
     if (!handle) return false;
     stopRequested_ = true;
+    stopEvent_.Set();
     if (!terminate) return true;
     {
         // Under the lock the thread cannot be inside its own end, which takes it: it is ended either

@@ -80,6 +80,8 @@ public:
     platform::ThreadRef GetHandle() const;
     uint32_t GetThreadId() const { return threadId_.load(); }
     bool IsStopRequested() const { return stopRequested_.load(); }
+    // A pause of the body that a stop request ends at once; true when it ended by the request.
+    bool WaitForStopRequest(uint32_t milliseconds) { return stopEvent_.Wait(milliseconds); }
     bool IsRunning() const { return running_.load(); }
     bool IsSuspended() const { return suspended_.load(); }
 
@@ -115,6 +117,7 @@ private:
     std::atomic<int> priorityClass_{3};
     platform::MEvent callEvent_{true, false};
     platform::MEvent startedEvent_{true, false};
+    platform::MEvent stopEvent_{true, true};  // set exactly when stopRequested_ is
     IThreadHandler* const handler_;
     uint32_t stackSize_ = 0;
     std::atomic<bool> windowUser_{false};

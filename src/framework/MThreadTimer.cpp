@@ -1,8 +1,5 @@
 #include "framework/MThreadTimer.h"
 
-#include <chrono>
-#include <thread>
-
 #include "platform/Clock.h"
 #include "platform/ThreadPlatform.h"
 
@@ -70,8 +67,9 @@ int MThreadTimer::Run() {
             }
             delete[] pass;
         }
+        // The pause ends early only for a stop: the last device's end need not wait out an interval.
         const int interval = interval_.load();
-        std::this_thread::sleep_for(std::chrono::milliseconds(interval > 0 ? interval : 0));
+        WaitForStopRequest(static_cast<uint32_t>(interval > 0 ? interval : 0));
     }
     return 1;
 }

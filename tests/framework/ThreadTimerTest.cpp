@@ -155,6 +155,19 @@ TEST(ThreadTimer, AStopDuringAPassEndsItBeforeTheNextHandler) {
     EXPECT_EQ(log.CountOf(2), 0);
 }
 
+TEST(ThreadTimer, AStopEndsThePauseBetweenPassesAtOnce) {
+    CallLog log;
+    LoggingHandler h(1, log);
+    MThreadTimer timer(60000, 1);
+    timer.AddHandler(&h);
+    ASSERT_TRUE(timer.Start());
+    ASSERT_TRUE(Eventually([&] { return log.CountOf(1) == 1; }));
+    const auto began = std::chrono::steady_clock::now();
+    StopAndWait(timer);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
+    EXPECT_EQ(log.CountOf(1), 1);
+}
+
 TEST(ThreadTimer, TheResolutionIsHeldForTheTimersLifeAndMovedOnlyWhenItChanges) {
     EXPECT_EQ(platform::TimerResolutionRequests(7), 0);
     {
