@@ -9,11 +9,10 @@
 
 #include "framework/MThreadTimer.h"
 #include "platform/ThreadPlatform.h"
-#include "support/FakeClock.h"
 #include "support/Eventually.h"
+#include "support/FakeClock.h"
 
 namespace {
-
 
 // Shared record of the calls of several handlers, in order.
 struct CallLog {
