@@ -34,24 +34,54 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 # in turn, each with its own list of services (the service tests see their service come and go).
 wineboot >/dev/null 2>&1
 
-# part NAME COMMAND...: one part of a DLL's run, its output shown and its counts added (a part that prints
-# none counts as one test).
+# count WHAT LOG STATUS SECONDS: a finished part's counts added from its output (a part that prints none
+# counts as one test).
+count() {
+  echo "== $preset: $4 s"
+  set -- "$1" "$3" $(awk -f "$root/tools/ci/counts.awk" "$2")
+  [ $# -gt 2 ] || set -- "$1" "$2" $(($2 == 0)) 0 0
+  p=$3 f=$4 s=$5
+  [ "$2" -ne 0 ] && [ "$f" -eq 0 ] && f=1
+  [ "$f" -eq 0 ] || echo "failed: $preset: $1"
+  passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+}
+
+# part NAME COMMAND...: one part of a DLL's run, its output shown as it comes.
 part() {
   echo "== $preset: $1"
   what=$1
   shift
   began=$(date +%s)
   { "$@"; echo $? >"$ci/windows-part.status"; } 2>&1 | tee "$ci/windows-part.log"
-  status=$(cat "$ci/windows-part.status")
-  echo "== $preset: $((  $(date +%s) - began )) s"
-  set -- $(awk -f "$root/tools/ci/counts.awk" "$ci/windows-part.log")
-  if [ $# -eq 0 ]; then
-    set -- $((status == 0)) 0 0
-  fi
-  p=$1 f=$2 s=$3
-  [ "$status" -ne 0 ] && [ "$f" -eq 0 ] && f=1
-  [ "$f" -eq 0 ] || echo "failed: $preset: $what"
-  passed=$((passed + p)) failed=$((failed + f)) skipped=$((skipped + s))
+  count "$what" "$ci/windows-part.log" "$(cat "$ci/windows-part.status")" $(($(date +%s) - began))
+}
+
+# beside NAME COMMAND...: a part that spends its time waiting for planned times and Wine's services, run
+# beside the others of its group; `together` waits for the group and then shows each one's output whole.
+group=0
+beside() {
+  group=$((group + 1))
+  echo "$1" >"$ci/windows-beside.$group.what"
+  shift
+  (
+    began=$(date +%s)
+    "$@" >"$ci/windows-beside.$group.log" 2>&1
+    echo "$? $(($(date +%s) - began))" >"$ci/windows-beside.$group.status"
+  ) &
+}
+together() {
+  wait
+  i=1
+  while [ "$i" -le "$group" ]; do
+    what=$(cat "$ci/windows-beside.$i.what")
+    echo "== $preset: $what"
+    cat "$ci/windows-beside.$i.log"
+    set -- $(cat "$ci/windows-beside.$i.status")
+    count "$what" "$ci/windows-beside.$i.log" "$1" "$2"
+    rm -f "$ci/windows-beside.$i".*
+    i=$((i + 1))
+  done
+  group=0
 }
 
 # Why this machine's Wine cannot run a preset's programs; nothing when it can.
@@ -117,29 +147,28 @@ for preset in $presets; do
     env ZRK_WINDOWS_BIN="$bin" \
     $drivers/tests/test_setupdialog --gtest_filter='Win32SetupDialogWindow.*' --gtest_brief=1
 
-  part "firing lateness of the DLL under Wine (a short run: more actions and idle time with --actions, --idle)" \
+  # The lateness runs and the service test mostly wait (for planned times, for Wine's service manager), so
+  # they run side by side; each lateness run fails only on an action missed, doubled or early, and prints
+  # its figures.
+  beside "firing lateness of the DLL under Wine (a short run: more actions and idle time with --actions, --idle)" \
     $drivers/bench/bench_show_lateness --actions 20 --idle 10 \
     --launcher "$root/tools/windows/wine-run.sh" --zrkhost "$bin/zrkhost.exe" --plugin "$bin/VeltranoCalendar.dll"
   if [ -f "$bin/calendar-server.exe" ]; then
-    part "firing lateness of the DLL under Wine against calendar-server.exe under Wine" \
+    beside "firing lateness of the DLL under Wine against calendar-server.exe under Wine" \
       $drivers/bench/bench_show_lateness --actions 20 --idle 10 --launcher "$root/tools/windows/wine-run.sh" \
       --zrkhost "$bin/zrkhost.exe" --plugin "$bin/VeltranoCalendar.dll" --server "$bin/calendar-server.exe"
+    # The calendar server as a service and the installer (both 64-bit), in the same prefix.
+    setup=$(ls "$root"/build/dist/VeltranoCalendar-Setup-*.exe 2>/dev/null | tail -n 1)
+    beside "calendar-server.exe as a Windows service, and the installer's silent install, under Wine" \
+      python3 tools/windows/test-service.py "$bin/calendar-server.exe" ${setup:+"$setup" "$bin/zrkhost.exe"}
+  elif [ "$preset" = windows ]; then
+    # Counted, never passed.
+    skipped=$((skipped + 1))
+    echo "skipped: the service and installer tests ($bin/calendar-server.exe is not built)"
   fi
+  together
   echo "== $preset took $(( $(date +%s) - step )) s"
 done
-
-# The calendar server as a service and the installer (both 64-bit), in the same prefix.
-server_exe="$root/build/windows/bin/calendar-server.exe"
-if [ -f "$server_exe" ]; then
-  setup=$(ls "$root"/build/dist/VeltranoCalendar-Setup-*.exe 2>/dev/null | tail -n 1)
-  preset=windows
-  part "calendar-server.exe as a Windows service, and the installer's silent install, under Wine" \
-    python3 tools/windows/test-service.py "$server_exe" ${setup:+"$setup" "$root/build/windows/bin/zrkhost.exe"}
-else
-  # Counted, never passed.
-  skipped=$((skipped + 1))
-  echo "skipped: the service and installer tests ($server_exe is not built)"
-fi
 
 echo "== Windows step took $(( $(date +%s) - started )) s"
 echo "$passed passed, $failed failed, $skipped skipped"
