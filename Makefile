@@ -33,7 +33,7 @@ LEAN_PACKAGES := chromium chromium-driver python3-selenium $(shell command -v np
 # counted as skipped, with apt's reason, in the summary. wine32:i386 runs the 32-bit DLL's programs.
 OPTIONAL_PACKAGES := wine32:i386
 
-.PHONY: deps deps-test deps-wine32 build build-drivers build-soak build-windows-x86-test test bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
+.PHONY: deps deps-test deps-wine32 build build-drivers build-soak build-windows-x86-test test test-windows-builds bench demo fuzz build-fuzz test-fuzz soak test-soak test-real-calendars clean \
         dist installer \
         $(foreach p,debug release asan tsan windows windows-x86,build-$(p) test-$(p))
 
@@ -101,6 +101,7 @@ STEP := @tools/ci/step
 test:
 	$(STEP) --begin
 	$(STEP) --fatal "packages" $(MAKE) -s deps-test
+	$(STEP) --beside "windows builds" $(MAKE) -s test-windows-builds
 	$(STEP) "asan build" $(MAKE) -s build-asan
 	$(STEP) "asan tests" ctest --preset asan -j $(JOBS)
 	$(STEP) "tsan build" $(MAKE) -s build-tsan
@@ -110,11 +111,17 @@ test:
 	$(STEP) "soak build" $(MAKE) -s build-soak
 	$(STEP) "soak" $(TEST_SOAK)
 	$(STEP) "real calendars" $(TEST_REAL_CALENDARS)
+	$(STEP) --join "windows builds"
+	$(STEP) "windows tests" $(TEST_WINDOWS)
+	$(STEP) --summary
+
+# The Windows builds, one step each. make test runs them beside its Linux steps at the lowest CPU priority:
+# they use the processors that the tests, the soak and the builds' links leave idle (about half of a test
+# step's), and a test waiting for the processor takes it from them at once.
+test-windows-builds:
 	$(STEP) "windows build" $(MAKE) -s build-windows
 	$(STEP) "windows-x86 build" $(MAKE) -s build-windows-x86-test
 	$(STEP) "windows setup" $(MAKE) -s installer
-	$(STEP) "windows tests" $(TEST_WINDOWS)
-	$(STEP) --summary
 
 # The fuzz build (clang) holds only the fuzz programs and the library they read with.
 build-fuzz: deps

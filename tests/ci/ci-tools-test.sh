@@ -93,5 +93,18 @@ step --begin
 step fine true
 check "a run without failures passes" "$root/tools/ci/step" --summary >/dev/null
 
+# A group beside the steps: its steps are recorded when it is joined, a group that dies counts as failed.
+step --begin
+step --beside builds sh -c '"$0" first echo "1 passed, 0 failed, 0 skipped"; "$0" second true' "$root/tools/ci/step"
+step --beside lost sh -c 'exit 4'
+step fine true
+step --join builds
+step --join lost
+"$root/tools/ci/step" --summary >"$tmp/summary" 2>&1
+check "a group's steps are recorded, marked beside" sh -c "grep -q '^first .* 1 .*ok (beside)$' '$tmp/summary' &&
+    grep -q '^second .*ok (beside)$' '$tmp/summary'"
+check "a group that fails without a step of its own counts one failure" \
+    test "$(tail -n 1 "$tmp/summary")" = "1 passed, 1 failed, 0 skipped"
+
 echo "$passed passed, $failed failed, 0 skipped"
 [ "$failed" -eq 0 ]
