@@ -435,9 +435,11 @@ TEST(CalendarServerProgram, AHostileCalendarNeitherHoldsUpAnotherNorTheStop) {
            "DTSTART:20250303T100000\r\nRRULE:FREQ=DAILY\r\nEND:VEVENT\r\n"
            "END:VCALENDAR\r\n";
     Program program({"--ics", "1=" + dir + "/hostile.ics", "--ics", "2=" + dir + "/good.ics", "--port", "0"});
-    httplib::Client http("127.0.0.1", PortOf(program.FirstLine(10000)));
+    const int port = PortOf(program.FirstLine(10000));
+    ASSERT_GT(port, 0) << program.Errors();
+    httplib::Client http("127.0.0.1", port);
     auto res = http.Get("/apiv1/calendar/2/actions?date=2026-01-05");
-    ASSERT_TRUE(res);
+    ASSERT_TRUE(res) << httplib::to_string(res.error()) << "\n" << program.Errors();
     EXPECT_EQ(200, res->status) << res->body;
     const auto stopped = std::chrono::steady_clock::now();
     program.Signal(SIGTERM);
